@@ -1,0 +1,36 @@
+// Multipart boundary lines (RFC 2046, section 5.1.1).
+#include "octafold.h"
+#include "internal.h"
+
+#include <cstring>
+
+// The match is a prefix match on purpose: a boundary line may carry trailing
+// white space (and the decoders' line may be cut at their buffer size), so
+// only the delimiter itself and the "--" that marks a closing line count.
+extern "C" int PendingBoundary(const char *line, const char *const *boundaries,
+                               int *count) {
+  if (line[0] != '-' || line[1] != '-') return 0;
+  for (int i = 0; i < *count; ++i) {
+    const std::size_t n = std::strlen(boundaries[i]);
+    if (std::strncmp(line, boundaries[i], n) != 0) continue;
+    // strncmp matched n bytes without meeting the line's NUL, so line[n]
+    // exists; line[n + 1] is read only when line[n] is not the NUL.
+    if (line[n] == '-' && line[n + 1] == '-') *count = i;
+    return 1;
+  }
+  return 0;
+}
+
+namespace octafold {
+
+void read_dash_line(std::FILE *in, char (&line)[kLineBufferSize]) {
+  // The pushed-back "-" guarantees fgets reads at least one byte.
+  ungetc('-', in);
+  if (std::fgets(line, kLineBufferSize, in) == nullptr) line[0] = '\0';
+}
+
+bool ends_part(const char *line, const char *const *boundaries, int *count) {
+  return line[0] == '-' && line[1] == '-' && PendingBoundary(line, boundaries, count) != 0;
+}
+
+}  // namespace octafold
