@@ -1,0 +1,215 @@
+// Both decoders on arbitrary text with an arbitrary boundary list. Besides
+// what the sanitizers catch, each call must stop exactly where the boundary
+// rules of RFC 2046 put the end of the part: a model below, written over the
+// bytes rather than a stream, says where that is and what the boundary count
+// must be afterwards. The stream must stand right there (nothing read past
+// the boundary line, nothing left of it), the count may only fall, and the
+// line just consumed must be one that PendingBoundary accepts. The portable
+// flag may only fold CR LF into LF.
+//
+// Input layout: one byte of settings, then as many NUL-terminated boundary
+// entries as the settings ask for, then the text to decode.
+//   bit 0     pass a boundary list (else both pointers are null)
+//   bits 1-2  number of entries, 0 to 3
+//   bits 3-4  how far the count lies below the number of entries (so it can
+//             be 0 or negative, which must disable every entry)
+#include "harness.h"
+#include "octafold.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kLineMax = 199;  // the decoders' bounded line read
+
+struct Case {
+  bool has_list = false;
+  std::vector<std::string> entries;
+  std::vector<const char *> pointers;
+  int count = 0;
+  std::string_view text;
+};
+
+Case parse(std::string_view data) {
+  Case c;
+  if (data.empty()) return c;
+  const auto settings = static_cast<unsigned char>(data[0]);
+  data.remove_prefix(1);
+  c.has_list = (settings & 1U) != 0;
+  const unsigned n = (settings >> 1) & 3U;
+  for (unsigned i = 0; i < n; ++i) {
+    const std::size_t end = std::min(data.find('\0'), data.size());
+    c.entries.emplace_back(data.substr(0, end));
+    data.remove_prefix(end < data.size() ? end + 1 : end);
+  }
+  for (const auto &e : c.entries) c.pointers.push_back(e.c_str());
+  c.pointers.push_back(nullptr);  // never read, but an empty list is still a list
+  c.count = static_cast<int>(n) - static_cast<int>((settings >> 3) & 3U);
+  c.text = data;
+  return c;
+}
+
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Where a decoder call must end, and the boundary count it must leave.
+struct Stop {
+  std::size_t pos = 0;         // bytes consumed from the text
+  int count = 0;
+  bool on_boundary = false;
+  std::size_t line_begin = 0;  // of the boundary line, when on_boundary
+};
+
+// The boundary test over a line as the decoders hold it: a C string, so a NUL
+// ends it; entries are tried in order and the first prefix match decides.
+bool model_boundary(std::string_view line, const Case &c, int &count) {
+  line = line.substr(0, std::min(line.find('\0'), line.size()));
+  if (line.substr(0, 2) != "--") return false;
+  for (int i = 0; i < count; ++i) {
+    const std::string &e = c.entries[static_cast<std::size_t>(i)];
+    if (line.substr(0, e.size()) != e) continue;
+    if (line.substr(e.size(), 2) == "--") count = i;
+    return true;
+  }
+  return false;
+}
+
+// A line read at `begin` (its "-" included): up to and including the LF, at
+// most kLineMax bytes.
+std::size_t line_end(std::string_view t, std::size_t begin) {
+  const std::size_t lf = t.find('\n', begin);
+  const std::size_t end = lf == std::string_view::npos ? t.size() : lf + 1;
+  return std::min(end, begin + kLineMax);
+}
+
+// Returns true when the line at `begin` ends the call; `i` moves past it.
+bool boundary_line(const Case &c, std::size_t begin, std::size_t &i, int &count, Stop &stop) {
+  i = line_end(c.text, begin);
+  if (!model_boundary(c.text.substr(begin, i - begin), c, count)) return false;
+  stop = {i, count, true, begin};
+  return true;
+}
+
+Stop model_from64(const Case &c) {
+  const std::string_view t = c.text;
+  int count = c.count;
+  Stop stop{t.size(), count, false, 0};
+  bool line_start = true;
+  bool done = false;
+  std::size_t i = 0;
+  auto next_nonspace = [&]() -> int {
+    while (i < t.size() && is_space(t[i])) ++i;
+    return i < t.size() ? static_cast<unsigned char>(t[i++]) : -1;
+  };
+  while (i < t.size()) {
+    const char c1 = t[i++];
+    if (is_space(c1)) {
+      line_start = c1 == '\n';
+      continue;
+    }
+    if (line_start && c.has_list && c1 == '-') {
+      if (boundary_line(c, i - 1, i, count, stop)) return stop;
+      continue;
+    }
+    if (done) continue;
+    line_start = false;
+    const int c2 = next_nonspace(), c3 = next_nonspace(), c4 = next_nonspace();
+    if (c4 < 0) break;  // premature end: the rest is consumed
+    done = c1 == '=' || c2 == '=' || c3 == '=' || c4 == '=';
+  }
+  stop.count = count;
+  return stop;
+}
+
+Stop model_fromqp(const Case &c) {
+  const std::string_view t = c.text;
+  int count = c.count;
+  Stop stop{t.size(), count, false, 0};
+  bool line_start = true;
+  std::size_t i = 0;
+  auto next = [&]() -> int { return i < t.size() ? static_cast<unsigned char>(t[i++]) : -1; };
+  while (i < t.size()) {
+    const char ch = t[i++];
+    if (line_start && c.has_list && ch == '-') {
+      if (boundary_line(c, i - 1, i, count, stop)) return stop;
+      continue;
+    }
+    if (ch == '=') {
+      const int d = next();
+      line_start = d == '\n' || next() == '\n';
+    } else {
+      line_start = ch == '\n';
+    }
+  }
+  stop.count = count;
+  return stop;
+}
+
+struct Result {
+  std::string out;
+  std::string rest;
+  int count = 0;
+};
+
+template <typename Decoder>
+Result decode(const Case &c, Decoder decoder) {
+  Result r;
+  r.count = c.count;
+  fuzz::Input in(c.text);
+  fuzz::Output out;
+  decoder(in.get(), out.get(), c.has_list ? c.pointers.data() : nullptr,
+          c.has_list ? &r.count : nullptr);
+  r.out = out.text();
+  r.rest = in.rest();
+  return r;
+}
+
+void check_stop(const Case &c, const Result &r, const Stop &want) {
+  fuzz::check(r.count <= c.count, "boundary count rose");
+  fuzz::check(r.count == want.count, "boundary count differs from the model");
+  fuzz::check(r.rest == c.text.substr(want.pos), "stream not left where the part ends");
+  if (!want.on_boundary) return;
+  // The bytes just consumed are the boundary line itself.
+  const std::string line(c.text.substr(want.line_begin, want.pos - want.line_begin));
+  int count = c.count;
+  fuzz::check(PendingBoundary(line.c_str(), c.pointers.data(), &count) == 1 && count == r.count,
+              "the line consumed last is not a boundary line");
+}
+
+// The portable decoder writes what the plain one writes, less every CR that
+// stands right before an LF.
+std::string fold_crlf(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+    out.push_back(s[i]);
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  const Case c = parse(fuzz::bytes(data, size));
+  auto base64 = [](int portable) {
+    return [portable](FILE *in, FILE *out, const char *const *list, int *count) {
+      from64(in, out, list, count, portable);
+    };
+  };
+  const Result plain = decode(c, base64(0));
+  const Result portable = decode(c, base64(1));
+  const Stop b64_stop = model_from64(c);
+  check_stop(c, plain, b64_stop);
+  check_stop(c, portable, b64_stop);
+  fuzz::check(portable.out == fold_crlf(plain.out), "portable from64 did more than fold CR LF");
+
+  const Result qp = decode(c, fromqp);
+  check_stop(c, qp, model_fromqp(c));
+  return 0;
+}
