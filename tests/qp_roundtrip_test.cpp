@@ -1,5 +1,5 @@
 // Properties of the quoted-printable coders over random inputs built from
-// the bytes and texts that exercise their special rules.
+// the bytes and texts that reach the rules at their edges.
 #include <gtest/gtest.h>
 
 #include <cstdio>
