@@ -55,7 +55,8 @@ Outcome call_coder(const std::string &input, const std::function<void(FILE *, FI
   return o;
 }
 
-Outcome run_program(const std::vector<std::string> &argv, const std::string &input) {
+Outcome run_program(const std::vector<std::string> &argv, const std::string &input,
+                    const std::string &cwd) {
   FILE *in = tmp_with(input);
   FILE *out = std::tmpfile();
   FILE *err = std::tmpfile();
@@ -65,6 +66,7 @@ Outcome run_program(const std::vector<std::string> &argv, const std::string &inp
     dup2(fileno(in), 0);
     dup2(fileno(out), 1);
     dup2(fileno(err), 2);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     std::vector<char *> args;
     for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);

@@ -24,8 +24,10 @@ struct Outcome {
 Outcome call_coder(const std::string &input, const std::function<void(FILE *, FILE *)> &coder);
 
 // Runs the program `argv[0]` with `input` on its standard input and returns its output, standard
-// error and exit status (128 + N for death by signal N).
-Outcome run_program(const std::vector<std::string> &argv, const std::string &input = {});
+// error and exit status (128 + N for death by signal N). A non-empty `cwd` is the directory the
+// program starts in, so that tests can name files as a user types them.
+Outcome run_program(const std::vector<std::string> &argv, const std::string &input = {},
+                    const std::string &cwd = {});
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &data);
