@@ -88,67 +88,66 @@ std::size_t line_end(std::string_view t, std::size_t begin) {
   return std::min(end, begin + kLineMax);
 }
 
-// Returns true when the line at `begin` ends the call; `i` moves past it.
-bool boundary_line(const Case &c, std::size_t begin, std::size_t &i, int &count, Stop &stop) {
-  i = line_end(c.text, begin);
-  if (!model_boundary(c.text.substr(begin, i - begin), c, count)) return false;
-  stop = {i, count, true, begin};
-  return true;
+// What both decoders share: a "-" at a line start, with a list, reads that
+// line and ends the call if it is a boundary line; a line that is not one
+// leaves the decoder at a line start. Every other byte goes to `step`, which
+// may read further bytes through `i`, updates the line-start flag, and
+// returns false when the call ends at the end of the text.
+template <typename Step>
+Stop model_stop(const Case &c, Step step) {
+  const std::string_view t = c.text;
+  int count = c.count;
+  bool line_start = true;
+  std::size_t i = 0;
+  while (i < t.size()) {
+    const char ch = t[i++];
+    if (line_start && c.has_list && ch == '-') {
+      const std::size_t begin = i - 1;
+      i = line_end(t, begin);
+      if (model_boundary(t.substr(begin, i - begin), c, count)) return {i, count, true, begin};
+      continue;
+    }
+    if (!step(ch, i, line_start)) break;
+  }
+  return {t.size(), count, false, 0};
+}
+
+// The next byte at `i` (moving past it), or -1 at the end of the text.
+int next_byte(std::string_view t, std::size_t &i) {
+  return i < t.size() ? static_cast<unsigned char>(t[i++]) : -1;
 }
 
 Stop model_from64(const Case &c) {
   const std::string_view t = c.text;
-  int count = c.count;
-  Stop stop{t.size(), count, false, 0};
-  bool line_start = true;
   bool done = false;
-  std::size_t i = 0;
-  auto next_nonspace = [&]() -> int {
-    while (i < t.size() && is_space(t[i])) ++i;
-    return i < t.size() ? static_cast<unsigned char>(t[i++]) : -1;
-  };
-  while (i < t.size()) {
-    const char c1 = t[i++];
+  return model_stop(c, [&](char c1, std::size_t &i, bool &line_start) {
     if (is_space(c1)) {
       line_start = c1 == '\n';
-      continue;
+      return true;
     }
-    if (line_start && c.has_list && c1 == '-') {
-      if (boundary_line(c, i - 1, i, count, stop)) return stop;
-      continue;
-    }
-    if (done) continue;
+    if (done) return true;  // discarded; the line-start flag stays
     line_start = false;
+    auto next_nonspace = [&] {
+      while (i < t.size() && is_space(t[i])) ++i;
+      return next_byte(t, i);
+    };
     const int c2 = next_nonspace(), c3 = next_nonspace(), c4 = next_nonspace();
-    if (c4 < 0) break;  // premature end: the rest is consumed
     done = c1 == '=' || c2 == '=' || c3 == '=' || c4 == '=';
-  }
-  stop.count = count;
-  return stop;
+    return c4 >= 0;  // a group cut short ends the call
+  });
 }
 
 Stop model_fromqp(const Case &c) {
   const std::string_view t = c.text;
-  int count = c.count;
-  Stop stop{t.size(), count, false, 0};
-  bool line_start = true;
-  std::size_t i = 0;
-  auto next = [&]() -> int { return i < t.size() ? static_cast<unsigned char>(t[i++]) : -1; };
-  while (i < t.size()) {
-    const char ch = t[i++];
-    if (line_start && c.has_list && ch == '-') {
-      if (boundary_line(c, i - 1, i, count, stop)) return stop;
-      continue;
-    }
+  return model_stop(c, [&](char ch, std::size_t &i, bool &line_start) {
     if (ch == '=') {
-      const int d = next();
-      line_start = d == '\n' || next() == '\n';
+      // A soft line break, or an escape whose second digit may be the LF.
+      line_start = next_byte(t, i) == '\n' || next_byte(t, i) == '\n';
     } else {
       line_start = ch == '\n';
     }
-  }
-  stop.count = count;
-  return stop;
+    return true;
+  });
 }
 
 struct Result {
