@@ -565,6 +565,14 @@ TEST(SameFile, OutputOntoTheInputIsRefusedAndTheInputKept) {
     EXPECT_EQ(r.err, "octafold: " + link + ": input file is output file\n");
   }
   EXPECT_EQ(read_file(file), text);
+
+  // -o before the input name: the single left-to-right pass has created the
+  // output before it meets the input word, so the text is gone, but the run
+  // still fails instead of passing off an empty encoding as a success.
+  const Result r = run_on({"-o", file, file}, "");
+  EXPECT_EQ(r.status, kFailure);
+  EXPECT_EQ(r.err, "octafold: " + file + ": input file is output file\n");
+  EXPECT_EQ(read_file(file), "");
 }
 
 #else  // OCTAFOLD_FAULTS_BIG: the streams too long for the quick suite
