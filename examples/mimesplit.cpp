@@ -9,7 +9,9 @@
 //   index content-type transfer-encoding decoded-size
 // Parts without a transfer encoding, or with 7bit, 8bit, binary or one it
 // does not know, are copied as they are. Line ends may be LF or CR LF; the
-// quoted-printable decoder knows only LF, so such a body keeps its CRs.
+// quoted-printable decoder knows only LF, so such a body keeps its CRs. That
+// decoder also writes the LF of a last line that begins with "-" (it reads
+// such lines whole), so a body ending in, say, "---" keeps one LF too many.
 //
 // Exit statuses:
 //   0  every part was written
