@@ -1,0 +1,188 @@
+// idlewatch's command line, start-up failures and the statuses it passes on.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "support.h"
+#include "watchdog_harness.h"
+
+namespace watchdog_test {
+namespace {
+
+const std::string kIdlewatch = IDLEWATCH_BIN;
+
+TEST(IdlewatchUsage, FewerThanTwoArgumentsPrintUsage) {
+  Sandbox box;
+  for (const auto &argv : std::vector<std::vector<std::string>>{{kIdlewatch}, {kIdlewatch, "5"}}) {
+    const Result r = box.run(argv);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "usage: " + kIdlewatch + " max-idle-time application command line...\n");
+    EXPECT_EQ(testing_support::read_file(box.path("stdout")), "");
+  }
+}
+
+struct ExecFailure {
+  std::string application;
+  int error;
+};
+
+TEST(IdlewatchExec, FailureTextThenSystemTextOnItsOwnLine) {
+  Sandbox box;
+  testing_support::write_file(box.path("not-executable"), "#!/bin/sh\nexit 0\n");
+  const std::vector<ExecFailure> cases = {
+      {"/nonexistent/application", ENOENT},
+      {"idlewatch-test-no-such-command", ENOENT},
+      {box.path("not-executable"), EACCES},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.application);
+    const Result r = box.run({kIdlewatch, "5", c.application, "arg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, kIdlewatch + ": failed to exec application " + c.application + "\n: " +
+                         std::strerror(c.error) + "\n");
+  }
+}
+
+TEST(IdlewatchExec, OverlongTextIsCutAndKeepsItsLineEnd) {
+  Sandbox box;
+  const std::string application = "/" + std::string(3000, 'a');
+  const Result r = box.run({kIdlewatch, "5", application});
+  EXPECT_EQ(r.status, 1);
+  const std::string prefix = kIdlewatch + ": failed to exec application /aaa";
+  const std::size_t line_end = r.err.find('\n');
+  ASSERT_NE(line_end, std::string::npos);
+  EXPECT_EQ(r.err.substr(0, prefix.size()), prefix);
+  // 512 bytes of message buffer: 510 characters, the newline and the NUL.
+  EXPECT_EQ(line_end, 510U);
+  EXPECT_EQ(r.err.substr(line_end - 3), "...\n: " + std::string(std::strerror(ENAMETOOLONG)) + "\n");
+}
+
+TEST(IdlewatchStatus, EveryExitCodeIsPassedOn) {
+  skip_leak_check_in_children();
+  Sandbox box;
+  for (int code = 0; code <= 255; ++code) {
+    const Result r = box.run(watch("5", {"exit", std::to_string(code)}));
+    ASSERT_EQ(r.status, code);
+    ASSERT_EQ(r.err, "");
+  }
+}
+
+TEST(IdlewatchStatus, EndingSignalBecomesTheStatus) {
+  Sandbox box;
+  for (const int signo : {SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGKILL, SIGUSR1, SIGSEGV, SIGUSR2,
+                          SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGRTMIN, SIGRTMAX}) {
+    SCOPED_TRACE(strsignal(signo));
+    const Result r = box.run(watch("5", {"signal", std::to_string(signo)}));
+    EXPECT_EQ(r.status, signo);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+// A SIGALRM from outside ends the wait early. With a limit of 0 or less no
+// timer runs and that check finds the limit reached; a positive limit (here
+// at least 2, as the application ends after 1.5 s) lets the application run.
+TEST(IdlewatchLimit, TextIsReadAsALeadingNumber) {
+  struct Case {
+    std::string limit;
+    bool stops_at_once;
+  };
+  const std::vector<Case> cases = {
+      {"0", true},     {"", true},      {"abc", true},  {"-5", true},        {" -1", true},
+      {"x10", true},   {"10s", false},  {" 10", false}, {"+10", false},      {"10.9", false},
+      {"2", false},    {"99999999999", false},
+  };
+  Sandbox box;
+  for (const auto &c : cases) {
+    SCOPED_TRACE("limit \"" + c.limit + "\"");
+    std::remove(box.path("app.pid").c_str());
+    const Result r = box.run(watch(c.limit, {"pid", box.path("app.pid"), "sleep", "1500", "exit", "3"}),
+                             [&](pid_t watchdog) {
+                               box.wait_for_file("app.pid");
+                               kill(watchdog, SIGALRM);
+                             });
+    if (c.stops_at_once) {
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.err, idle_message());
+      EXPECT_LT(r.seconds, 1.0);
+    } else {
+      EXPECT_EQ(r.status, 3);
+      EXPECT_EQ(r.err, "");
+    }
+  }
+}
+
+// Children the process had before it became the watchdog are collected and
+// discarded; the application's own end is never confused with theirs.
+TEST(IdlewatchChildren, EarlierChildEndingDuringSupervisionIsDiscarded) {
+  Sandbox box;
+  const Result r = box.run(launch({"spawn", "300", "42"}, "5", {"sleep", "1000", "exit", "7"}));
+  EXPECT_EQ(r.status, 7);
+  EXPECT_EQ(r.err, "");
+  EXPECT_LT(r.seconds, 2.5);
+}
+
+// The earlier child is already a zombie and its SIGCHLD went to the launcher,
+// so the application's SIGCHLD is the first the watchdog sees; collecting one
+// child per signal would take the zombie and notice the application only at
+// the deadline.
+TEST(IdlewatchChildren, EarlierZombieDoesNotHideTheApplicationsEnd) {
+  Sandbox box;
+  for (int i = 0; i < 5; ++i) {
+    const Result r = box.run(launch({"spawn-zombie"}, "5", {"sleep", "100", "exit", "7"}), {}, 10);
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.err, "");
+    EXPECT_LT(r.seconds, 2.0);
+  }
+}
+
+TEST(IdlewatchChildren, ApplicationsOwnChildrenAreNotWaitedFor) {
+  Sandbox box;
+  const Result r = box.run(watch("5", {"spawn", "3000", "0", "exit", "6"}));
+  EXPECT_EQ(r.status, 6);
+  EXPECT_LT(r.seconds, 1.5);
+}
+
+TEST(IdlewatchChildren, ApplicationClosingItsStandardOutputStillReportsItsEnd) {
+  Sandbox box;
+  const Result r = box.run(watch("5", {"close-stdout", "sleep", "100", "exit", "4"}));
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(r.err, "");
+}
+
+// The launcher's signal state must not blind the watchdog (it still sees the
+// application's end and its own timer), and the application gets that state
+// back: the blocked mask and ignored dispositions it would have had if
+// started directly.
+TEST(IdlewatchInheritedSignals, BlockedOrIgnoredAtStart) {
+  struct Case {
+    std::vector<std::string> launcher;
+    std::string seen_by_application;
+  };
+  const std::string chld = std::to_string(SIGCHLD);
+  const std::string alrm = std::to_string(SIGALRM);
+  const std::vector<Case> cases = {
+      {{}, "blocked 0 0 ignored 0 0\n"},
+      {{"block", chld}, "blocked 1 0 ignored 0 0\n"},
+      {{"block", alrm}, "blocked 0 1 ignored 0 0\n"},
+      {{"ignore", chld}, "blocked 0 0 ignored 1 0\n"},
+      {{"ignore", alrm}, "blocked 0 0 ignored 0 1\n"},
+      {{"block", chld, "block", alrm, "ignore", chld}, "blocked 1 1 ignored 1 0\n"},
+  };
+  Sandbox box;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.launcher));
+    const Result ended = box.run(launch(c.launcher, "0", {"signals", box.path("signals"), "exit", "9"}), {}, 10);
+    EXPECT_EQ(ended.status, 9);
+    EXPECT_EQ(testing_support::read_file(box.path("signals")), c.seen_by_application);
+    const Result idle = box.run(launch(c.launcher, "1", {"sleep", "10000"}), {}, 10);
+    EXPECT_EQ(idle.status, 0);
+    EXPECT_EQ(idle.err, idle_message());
+  }
+}
+
+}  // namespace
+}  // namespace watchdog_test
