@@ -1,127 +1,120 @@
 // Base64 decoder (RFC 2045, section 6.8), tolerant of damaged input: it never
 // rejects a byte, so a reader always gets as much of a body as survives.
+// Without a boundary list it reads whole blocks and lets the kernel decode
+// runs of clean groups; white space, "=" and bytes outside the alphabet go
+// through the group-at-a-time path below.
+#include "block_io.h"
+#include "kernels.h"
 #include "octafold.h"
-#include "internal.h"
+#include "tables.h"
 
-#include <array>
+#include <cstring>
 
 namespace {
 
-constexpr unsigned char kNotBase64 = 0xFF;
+using namespace octafold;
 
-constexpr std::array<unsigned char, 128> make_base64_values() {
-  std::array<unsigned char, 128> t{};
-  for (auto &v : t) v = kNotBase64;
-  constexpr char alphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  for (unsigned char i = 0; i < 64; ++i) t[static_cast<unsigned char>(alphabet[i])] = i;
-  return t;
-}
-constexpr std::array<unsigned char, 128> base64_values = make_base64_values();
-static_assert(base64_values['A'] == 0 && base64_values['z'] == 51 &&
-              base64_values['/'] == 63 && base64_values['='] == kNotBase64 &&
-              base64_values['-'] == kNotBase64);
+unsigned char low8(unsigned v) { return static_cast<unsigned char>(v & 0xFF); }
 
-// 1 while almostputc holds back a CR to see whether LF follows. Process-wide,
-// so one base64 decoding runs at a time.
-int cr_pending = 0;
-
-// Writes one decoded byte, folding CR LF into LF in portable mode.
-void almostputc(int c, FILE *out, int portable) {
-  if (cr_pending) {
-    if (c == '\n') {
-      putc('\n', out);
-      cr_pending = 0;
-    } else if (c == '\r') {
-      putc('\r', out);  // the earlier CR; this one is held in its place
-    } else {
-      putc('\r', out);
-      putc(c, out);
-      cr_pending = 0;
-    }
-  } else if (portable && c == '\r') {
-    cr_pending = 1;
-  } else {
-    putc(c, out);
+// One group of four characters (white space already skipped). The first "="
+// ends the data: the bytes before it are written, and `done` is set.
+unsigned char *decode_group(const unsigned char *q, unsigned char *o, bool &done) {
+  if (q[0] == '=' || q[1] == '=') {
+    done = true;
+    return o;
   }
+  const unsigned s1 = base64_values[q[0]], s2 = base64_values[q[1]];
+  *o++ = low8((s1 << 2) | ((s2 & 0x30) >> 4));
+  if (q[2] == '=') {
+    done = true;
+    return o;
+  }
+  const unsigned s3 = base64_values[q[2]];
+  *o++ = low8(((s2 & 0x0F) << 4) | ((s3 & 0x3C) >> 2));
+  if (q[3] == '=') {
+    done = true;
+    return o;
+  }
+  *o++ = low8(((s3 & 0x03) << 6) | base64_values[q[3]]);
+  return o;
 }
 
-// A CR still held when the call ends is data: write it whichever way the
-// call ends, so that nothing decoded is lost.
-void release_held_cr(FILE *out) {
-  if (cr_pending) putc('\r', out);
-  cr_pending = 0;
+// Drops every CR that an LF follows in buf[from, len) and returns the new
+// length. A CR at the very end stays: the next block may begin with its LF.
+std::size_t fold_crlf(unsigned char *buf, std::size_t from, std::size_t len) {
+  std::size_t r = from, w = from;
+  while (r < len) {
+    const auto *cr = static_cast<const unsigned char *>(std::memchr(buf + r, '\r', len - r));
+    const std::size_t stop = cr == nullptr ? len : static_cast<std::size_t>(cr - buf);
+    if (w != r) std::memmove(buf + w, buf + r, stop - r);
+    w += stop - r;
+    r = stop;
+    if (r == len) break;
+    if (r + 1 < len && buf[r + 1] == '\n') {
+      ++r;  // the LF alone stands for CR LF
+      continue;
+    }
+    buf[w++] = '\r';
+    ++r;
+  }
+  return w;
 }
 
-// The C locale's white space; bytes of 128 and more are never white space.
-constexpr bool is_space(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+// State carried from block to block: the characters of a group begun in an
+// earlier block and whether an "=" has ended the data.
+struct Decoder {
+  unsigned char group[4] = {};
+  std::size_t have = 0;
+  bool done = false;
+};
 
-int next_nonspace(FILE *in) {
-  int c;
-  do {
-    c = getc(in);
-  } while (is_space(c));
-  return c;
+// Decodes data[0, len) to `o` and returns the end of what it wrote.
+unsigned char *decode_block(Decoder &d, const unsigned char *p, const unsigned char *end,
+                            unsigned char *o) {
+  const KernelOps &ops = kernel_ops();
+  while (p < end) {
+    if (d.have == 0) {
+      const std::size_t used = ops.decode_run(p, static_cast<std::size_t>(end - p), o);
+      p += used;
+      o += used / 4 * 3;
+      if (p == end) break;
+    }
+    const unsigned char c = *p++;
+    if (is_space(c)) continue;
+    d.group[d.have++] = c;
+    if (d.have < 4) continue;
+    d.have = 0;
+    o = decode_group(d.group, o, d.done);
+    if (d.done) break;  // the rest of the input is read and discarded
+  }
+  return o;
 }
-
-// Bytes outside the alphabet take the value 0xFF and enter the arithmetic
-// as eight set bits.
-unsigned value(int c) {
-  return c < 128 ? base64_values[static_cast<unsigned>(c)] : kNotBase64;
-}
-
-int low8(unsigned v) { return static_cast<int>(v & 0xFF); }
 
 }  // namespace
 
 extern "C" void from64(FILE *in, FILE *out, const char *const *boundaries, int *count,
                        int portable) {
-  cr_pending = 0;
-  bool line_start = true;
-  bool done = false;
-  char line[octafold::kLineBufferSize];
-  for (;;) {
-    const int c1 = getc(in);
-    if (c1 == EOF) break;
-    if (is_space(c1)) {
-      line_start = c1 == '\n';
-      continue;
-    }
-    if (line_start && boundaries != nullptr && c1 == '-') {
-      octafold::read_dash_line(in, line);
-      if (octafold::ends_part(line, boundaries, count)) break;
-      fprintf(stderr, "Ignoring unrecognized boundary line: %s\n", line);
-      continue;  // still at a line start: a cut line's rest reads as a new line
-    }
-    if (done) continue;
-    line_start = false;
-    // All three reads happen even after EOF, as a terminal may deliver more.
-    const int c2 = next_nonspace(in);
-    const int c3 = next_nonspace(in);
-    const int c4 = next_nonspace(in);
-    if (c2 == EOF || c3 == EOF || c4 == EOF) {
-      fputs("Warning: base64 decoder saw premature EOF!\n", stderr);
-      break;
-    }
-    if (c1 == '=' || c2 == '=') {
-      done = true;
-      continue;
-    }
-    const unsigned s1 = value(c1), s2 = value(c2);
-    almostputc(low8((s1 << 2) | ((s2 & 0x30) >> 4)), out, portable);
-    if (c3 == '=') {
-      done = true;
-      continue;
-    }
-    const unsigned s3 = value(c3);
-    almostputc(low8(((s2 & 0x0F) << 4) | ((s3 & 0x3C) >> 2)), out, portable);
-    if (c4 == '=') {
-      done = true;
-      continue;
-    }
-    almostputc(low8(((s3 & 0x03) << 6) | value(c4)), out, portable);
+  // A boundary line must leave the input just after it: byte at a time.
+  if (boundaries != nullptr) {
+    ref::from64(in, out, boundaries, count, portable);
+    return;
   }
-  release_held_cr(out);
+  BlockInput<0> input(in);
+  BlockOutput output(out, portable != 0);
+  Decoder d;
+  while (input.refill(input.size())) {
+    if (d.done) continue;
+    // A block of n characters gives at most 3 bytes for every 4, counting
+    // the up to 3 characters of a group begun before it.
+    unsigned char *const start = output.room(input.size() / 4 * 3 + 6 + kSlack);
+    const std::size_t from = output.size();
+    unsigned char *const stop =
+        decode_block(d, input.data(), input.data() + input.size(), start);
+    std::size_t len = from + static_cast<std::size_t>(stop - start);
+    if (portable) len = fold_crlf(output.begin(), from == 0 ? 0 : from - 1, len);
+    output.truncate(len);
+  }
+  if (!d.done && d.have != 0) fputs("Warning: base64 decoder saw premature EOF!\n", stderr);
+  // A CR still held is data: it is written however the call ends.
+  output.finish();
 }

@@ -1,87 +1,103 @@
 // Base64 encoder (RFC 2045, section 6.8): 72-character lines ended by LF.
+// Reads whole blocks and encodes whole lines with the selected kernel; the
+// last, shorter line is padded here.
+#include "block_io.h"
+#include "kernels.h"
 #include "octafold.h"
+#include "scalar.h"
 
-#include <array>
+#include <cstring>
 
 namespace {
 
-constexpr std::array<char, 64> base64_digits = {
-    'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M',
-    'N', 'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z',
-    'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm',
-    'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v', 'w', 'x', 'y', 'z',
-    '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '+', '/'};
-static_assert(base64_digits[25] == 'Z' && base64_digits[51] == 'z' &&
-              base64_digits[61] == '9' && base64_digits[63] == '/');
+using namespace octafold;
 
-constexpr int kLineLength = 72;  // characters per output line
-constexpr int kGroupChars = 4;   // characters per 3-byte group
-static_assert(kLineLength % kGroupChars == 0, "a line holds whole groups");
+// Input bytes in hand: a partial line kept from the last block, then the
+// (in portable mode, expanded) new block.
+constexpr std::size_t kCarry = kLineBytes;
+constexpr std::size_t kLinesSize = kCarry + 2 * kMaxBlock + kSlack;
 
-// Set while nextcharin owes the LF of an input LF it returned as CR.
-// Process-wide, so one base64 encoding runs at a time.
-int lf_pending = 0;
-
-// The next input byte, or EOF; in portable mode each LF comes out as CR LF.
-int nextcharin(FILE *in, int portable) {
-  if (!portable) return getc(in);
-  if (lf_pending) {
-    lf_pending = 0;
-    return '\n';
+// Copies src to dst with every LF turned into CR LF; returns the length
+// written (at most twice n).
+std::size_t expand_lf(const unsigned char *src, std::size_t n, unsigned char *dst) {
+  unsigned char *const start = dst;
+  while (n != 0) {
+    const auto *lf = static_cast<const unsigned char *>(std::memchr(src, '\n', n));
+    const std::size_t run = lf == nullptr ? n : static_cast<std::size_t>(lf - src);
+    std::memmove(dst, src, run);
+    dst += run;
+    src += run;
+    n -= run;
+    if (lf != nullptr) {
+      *dst++ = '\r';
+      *dst++ = '\n';
+      ++src;
+      --n;
+    }
   }
-  int c = getc(in);
-  if (c == '\n') {
-    lf_pending = 1;
-    return '\r';
-  }
-  return c;
+  return static_cast<std::size_t>(dst - start);
 }
 
-void put_digit(unsigned value, FILE *out) { putc(base64_digits[value & 0x3F], out); }
+// Encodes the whole lines of data[0, len) and returns the bytes used.
+std::size_t encode_lines(const unsigned char *data, std::size_t len, BlockOutput &out) {
+  constexpr std::size_t kLinesPerFlush = BlockOutput::kSize / (kLineChars + 1) - 1;
+  const KernelOps &ops = kernel_ops();
+  std::size_t lines = len / kLineBytes;
+  const unsigned char *p = data;
+  while (lines != 0) {
+    const std::size_t n = lines < kLinesPerFlush ? lines : kLinesPerFlush;
+    ops.encode_lines(p, n, reinterpret_cast<char *>(out.room(n * (kLineChars + 1))));
+    out.commit(n * (kLineChars + 1));
+    p += n * kLineBytes;
+    lines -= n;
+  }
+  return static_cast<std::size_t>(p - data);
+}
 
-// Missing bytes arrive as 0, so the bits they lend to the second and third
-// character are 0 as RFC 2045 requires.
-void output64chunk(int c1, int c2, int c3, int pads, FILE *out) {
-  auto b1 = static_cast<unsigned>(c1), b2 = static_cast<unsigned>(c2),
-       b3 = static_cast<unsigned>(c3);
-  put_digit(b1 >> 2, out);
-  put_digit(((b1 & 0x03) << 4) | ((b2 & 0xF0) >> 4), out);
-  if (pads == 2) {
-    putc('=', out);
-  } else {
-    put_digit(((b2 & 0x0F) << 2) | ((b3 & 0xC0) >> 6), out);
+// The last line: fewer than kLineBytes bytes, the final group padded with
+// "=" when it is short. Nothing at all for no bytes.
+void encode_last_line(const unsigned char *data, std::size_t len, BlockOutput &out) {
+  if (len == 0) return;
+  auto *line = reinterpret_cast<char *>(out.room(kLineChars + 1));
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i + 3 <= len; i += 3, chars += 4) {
+    scalar::encode_group(data + i, line + chars);
   }
-  if (pads == 0) {
-    put_digit(b3 & 0x3F, out);
-  } else {
-    putc('=', out);
+  const std::size_t rest = len % 3;
+  if (rest != 0) {
+    // Missing bytes count as 0, so their bits in the last character are 0.
+    const unsigned char group[3] = {data[len - rest],
+                                    rest == 2 ? data[len - 1] : static_cast<unsigned char>(0), 0};
+    scalar::encode_group(group, line + chars);
+    line[chars + 3] = '=';
+    if (rest == 1) line[chars + 2] = '=';
+    chars += 4;
   }
+  line[chars] = '\n';
+  out.commit(chars + 1);
 }
 
 }  // namespace
 
 extern "C" void to64(FILE *in, FILE *out, int portable) {
-  int line = 0;
-  lf_pending = 0;
-  int c1;
-  while ((c1 = nextcharin(in, portable)) != EOF) {
-    int c2 = nextcharin(in, portable);
-    if (c2 == EOF) {
-      output64chunk(c1, 0, 0, 2, out);
-    } else {
-      int c3 = nextcharin(in, portable);
-      if (c3 == EOF) {
-        output64chunk(c1, c2, 0, 1, out);
-      } else {
-        output64chunk(c1, c2, c3, 0, out);
-      }
+  BlockOutput output(out);
+  if (portable) {
+    BlockInput<0> input(in);
+    unsigned char lines[kLinesSize] = {};
+    std::size_t held = 0;  // bytes of a partial line at the front of `lines`
+    while (input.refill(input.size())) {
+      held += expand_lf(input.data(), input.size(), lines + held);
+      const std::size_t used = encode_lines(lines, held, output);
+      std::memmove(lines, lines + used, held - used);
+      held -= used;
     }
-    line += kGroupChars;
-    if (line >= kLineLength) {
-      putc('\n', out);
-      line = 0;
-    }
+    encode_last_line(lines, held, output);
+  } else {
+    BlockInput<kCarry> input(in);
+    std::size_t used = 0;
+    while (input.refill(used)) used = encode_lines(input.data(), input.size(), output);
+    encode_last_line(input.data(), input.size(), output);
   }
-  if (line != 0) putc('\n', out);
+  output.finish();
   fflush(out);
 }

@@ -1,99 +1,64 @@
 // Quoted-printable decoder (RFC 2045, section 6.7). It validates nothing:
 // a malformed escape still yields a byte, so no text is ever dropped.
+// Without a boundary list it reads whole blocks and copies the text between
+// escapes whole.
+#include "block_io.h"
+#include "kernels.h"
 #include "octafold.h"
-#include "internal.h"
+#include "tables.h"
 
-#include <array>
+#include <cstring>
 
 namespace {
 
-constexpr std::array<signed char, 128> make_hex_values() {
-  std::array<signed char, 128> t{};
-  for (auto &v : t) v = -1;
-  for (int i = 0; i < 10; ++i) t[static_cast<std::size_t>('0' + i)] = static_cast<signed char>(i);
-  for (int i = 0; i < 6; ++i) {
-    t[static_cast<std::size_t>('A' + i)] = static_cast<signed char>(10 + i);
-    t[static_cast<std::size_t>('a' + i)] = static_cast<signed char>(10 + i);
-  }
-  return t;
-}
-constexpr std::array<signed char, 128> hex_values = make_hex_values();
-static_assert(hex_values['9'] == 9 && hex_values['F'] == 15 && hex_values['f'] == 15 &&
-              hex_values['G'] == -1 && hex_values['='] == -1);
+using namespace octafold;
 
-// -1 for anything that is not a hexadecimal digit, EOF included.
-int digit_value(int c) {
-  return c >= 0 && c < 128 ? hex_values[static_cast<std::size_t>(c)] : -1;
-}
+// An escape needs its two bytes after the "=", kept across blocks.
+constexpr std::size_t kKeep = 2;
+constexpr std::size_t kChunkOutput = 4096;
 
-// A non-digit counts as -1: a bad high digit gives 0xF0 + low, a bad low
-// digit gives 0xFF.
-int escaped_byte(int high, int low) {
-  const auto h = static_cast<unsigned>(digit_value(high));
-  const auto l = static_cast<unsigned>(digit_value(low));
-  return static_cast<int>(((h << 4) | l) & 0xFF);
-}
-
-// Decodes one line read on the boundary path. The line is a C string: a NUL
-// inside it ends the line, and an escape cut by the end of the buffer
-// writes nothing.
-void decode_line(const char *line, FILE *out) {
-  for (const char *p = line; *p != '\0';) {
-    if (*p != '=') {
-      putc(static_cast<unsigned char>(*p++), out);
-    } else if (p[1] == '\0') {
-      break;
-    } else if (p[1] == '\n') {
-      p += 2;  // soft line break
-    } else if (p[2] == '\0') {
-      break;
-    } else {
-      putc(escaped_byte(static_cast<unsigned char>(p[1]), static_cast<unsigned char>(p[2])),
-           out);
-      p += 3;
+// Decodes from data[0, len); returns the bytes consumed, fewer than len only
+// when an escape needs bytes of the next block. Without a boundary list a
+// hard line end is written at once: nothing can drop it.
+std::size_t decode_block(const unsigned char *data, std::size_t len, bool last,
+                         BlockOutput &out) {
+  std::size_t i = 0;
+  while (i < len) {
+    const std::size_t n = len - i < kChunkOutput ? len - i : kChunkOutput;
+    const auto *eq = static_cast<const unsigned char *>(std::memchr(data + i, '=', n));
+    const std::size_t run = eq == nullptr ? n : static_cast<std::size_t>(eq - (data + i));
+    std::memcpy(out.room(run), data + i, run);
+    out.commit(run);
+    i += run;
+    if (eq == nullptr) continue;
+    if (len - i <= kKeep && !last) break;
+    // "=" LF is a soft line break; otherwise the next two bytes are the
+    // digits, whatever they are, and the end of input counts as a non-digit.
+    const unsigned char d = i + 1 < len ? data[i + 1] : '\0';
+    if (i + 1 < len && d == '\n') {
+      i += 2;
+      continue;
     }
+    const unsigned char e = i + 2 < len ? data[i + 2] : '\0';
+    out.put(qp_escaped_byte(d, e));
+    i = i + 3 < len ? i + 3 : len;
   }
+  return i;
 }
 
 }  // namespace
 
 extern "C" void fromqp(FILE *in, FILE *out, const char *const *boundaries, int *count) {
-  bool line_start = true;
-  // A hard line end is written one step late: when the next line turns out
-  // to be a boundary line, the LF before it belongs to the boundary
-  // (RFC 2046) and is dropped.
-  bool held_lf = false;
-  char line[octafold::kLineBufferSize];
-  for (;;) {
-    const int c = getc(in);
-    if (c == EOF) break;
-    if (line_start && boundaries != nullptr && c == '-') {
-      octafold::read_dash_line(in, line);
-      if (octafold::ends_part(line, boundaries, count)) return;
-      if (held_lf) putc('\n', out);
-      held_lf = false;
-      decode_line(line, out);
-      continue;  // a line start again, even after a cut line
-    }
-    if (held_lf) putc('\n', out);
-    held_lf = false;
-    if (c == '=') {
-      line_start = false;
-      const int d = getc(in);
-      if (d == '\n') {
-        line_start = true;  // soft line break
-      } else {
-        const int e = getc(in);
-        putc(escaped_byte(d, e), out);
-        line_start = e == '\n';
-      }
-    } else if (c == '\n') {
-      line_start = true;
-      held_lf = true;
-    } else {
-      putc(c, out);
-      line_start = false;
-    }
+  // A boundary line must leave the input just after it, and the LF before
+  // it must be dropped: byte at a time.
+  if (boundaries != nullptr) {
+    ref::fromqp(in, out, boundaries, count);
+    return;
   }
-  if (held_lf) putc('\n', out);
+  BlockInput<kKeep> input(in);
+  BlockOutput output(out);
+  std::size_t used = 0;
+  while (input.refill(used)) used = decode_block(input.data(), input.size(), input.ended(), output);
+  decode_block(input.data(), input.size(), true, output);
+  output.finish();
 }

@@ -1,89 +1,126 @@
 // Quoted-printable encoder (RFC 2045, section 6.7), with two extra escapes
 // that keep the text safe in transit: a "." that starts an output line (SMTP
 // dot-stuffing) and the "F" of a "From " that starts a line (mbox quoting).
+// Reads whole blocks; inside a line, runs of bytes that need no escape are
+// found by the kernel and copied whole.
+#include "block_io.h"
+#include "kernels.h"
 #include "octafold.h"
+#include "scalar.h"
+#include "tables.h"
 
-#include <array>
+#include <cstring>
 
 namespace {
 
-constexpr std::array<char, 16> hex_digits = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                             '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
-static_assert(hex_digits[15] == 'F', "escapes use upper-case digits");
+using namespace octafold;
 
-// A soft line break follows the item that brings a line to this many
-// characters; with the "=" the longest line is 76 characters (RFC 2045).
-constexpr int kSoftBreakColumn = 73;
-constexpr int kLongestItem = 3;  // "=HH"
-static_assert(kSoftBreakColumn - 1 + kLongestItem + 1 <= 76);
+constexpr char kFromRest[] = "rom ";
+constexpr std::size_t kFromRestLen = sizeof kFromRest - 1;
+// Bytes the "From " look-ahead may need beyond the "F", kept across blocks.
+constexpr std::size_t kKeep = kFromRestLen;
 
-// "Previous byte" after an escape or the look-ahead: not LF, blank or tab.
-constexpr int kNeutral = 255;
+// The most one step below writes: a run that fills a line, and its "=" LF.
+constexpr std::size_t kStepOutput = static_cast<std::size_t>(kSoftBreakColumn) + 2;
+constexpr std::size_t kChunkOutput = 4096;
 
-bool needs_escape(int c, int column) {
-  return (c < 32 && c != '\t' && c != '\n') || c == '=' || c > 126 ||
-         (c == '.' && column == 0);
+bool needs_escape(unsigned char c, int column) {
+  return (c < 32 && c != '\t' && c != '\n') || c == '=' || c > 126 || (c == '.' && column == 0);
 }
 
-void soft_break(FILE *out) {
-  putc('=', out);
-  putc('\n', out);
-}
+struct Encoder {
+  int column = 0;
+  int prev = kNeutral;  // the byte last written unchanged, LF, or neutral
+};
 
-// After an "F" at a line start: reads as far as "rom " goes, writes what it
-// read (with the "F" escaped when the whole "From " is there), and pushes the
-// first byte that did not fit back for the main loop. Returns the width
-// written.
-int from_lookahead(FILE *in, FILE *out) {
-  static constexpr const char *kPrefixes[] = {"F", "Fr", "Fro", "From"};
-  static constexpr char kRest[] = "rom ";
-  int matched = 0;
-  int c;
-  while ((c = getc(in)) == kRest[matched] && matched < 3) ++matched;
-  int width;
-  if (matched == 3 && c == ' ') {
-    fputs("=46rom", out);
-    width = 6;
-  } else {
-    fputs(kPrefixes[matched], out);
-    width = matched + 1;
+// Encodes from data[0, len); returns the bytes consumed, fewer than len only
+// when a "From " look-ahead needs bytes of the next block.
+std::size_t encode_block(Encoder &e, const unsigned char *data, std::size_t len, bool last,
+                         BlockOutput &out) {
+  const KernelOps &ops = kernel_ops();
+  std::size_t i = 0;
+  bool waiting = false;  // for the look-ahead's bytes in the next block
+  while (i < len && !waiting) {
+    unsigned char *const begin = out.room(kChunkOutput + kStepOutput);
+    unsigned char *o = begin;
+    while (i < len && o < begin + kChunkOutput) {
+      const unsigned char c = data[i];
+      if (e.column > 0 && scalar::qp_plain(c)) {
+        // Inside a line "." and "F" are plain too: the rules that escape
+        // them look at line starts only.
+        const std::size_t room = static_cast<std::size_t>(kSoftBreakColumn - e.column);
+        const std::size_t avail = len - i < room ? len - i : room;
+        const std::size_t run = ops.qp_plain_run(data + i, avail);
+        std::memcpy(o, data + i, run);
+        o += run;
+        i += run;
+        e.column += static_cast<int>(run);
+        e.prev = data[i - 1];
+      } else if (needs_escape(c, e.column)) {
+        *o++ = '=';
+        *o++ = static_cast<unsigned char>(hex_digits[c >> 4]);
+        *o++ = static_cast<unsigned char>(hex_digits[c & 0xF]);
+        e.column += 3;
+        e.prev = kNeutral;
+        ++i;
+      } else if (c == '\n') {
+        // A blank or tab at the end of a line may be stripped in transit.
+        if (e.prev == ' ' || e.prev == '\t') *o++ = '=', *o++ = '\n';
+        *o++ = '\n';
+        e.column = 0;
+        e.prev = '\n';
+        ++i;
+      } else if (c == 'F' && e.prev == '\n') {
+        if (len - i - 1 < kFromRestLen && !last) {
+          waiting = true;
+          break;
+        }
+        std::size_t matched = 0;
+        while (matched < kFromRestLen && i + 1 + matched < len &&
+               data[i + 1 + matched] == kFromRest[matched]) {
+          ++matched;
+        }
+        if (matched == kFromRestLen) {
+          std::memcpy(o, "=46rom", 6);  // the blank stays for the main loop
+          o += 6;
+          e.column += 6;
+          i += kFromRestLen;
+        } else {
+          std::memcpy(o, data + i, matched + 1);
+          o += matched + 1;
+          e.column += static_cast<int>(matched + 1);
+          i += matched + 1;
+        }
+        e.prev = kNeutral;
+      } else {
+        *o++ = c;
+        ++e.column;
+        e.prev = c;
+        ++i;
+      }
+      if (e.column >= kSoftBreakColumn) {
+        *o++ = '=';
+        *o++ = '\n';
+        e.column = 0;
+        e.prev = '\n';
+      }
+    }
+    out.commit(static_cast<std::size_t>(o - begin));
   }
-  if (c != EOF) ungetc(c, in);
-  return width;
+  return i;
 }
 
 }  // namespace
 
 extern "C" void toqp(FILE *in, FILE *out) {
-  int column = 0;
-  int prev = kNeutral;
-  int c;
-  while ((c = getc(in)) != EOF) {
-    if (needs_escape(c, column)) {
-      putc('=', out);
-      putc(hex_digits[static_cast<unsigned>(c) >> 4], out);
-      putc(hex_digits[static_cast<unsigned>(c) & 0xF], out);
-      column += 3;
-      prev = kNeutral;
-    } else if (c == '\n') {
-      // A blank or tab at the end of a line may be stripped in transit.
-      if (prev == ' ' || prev == '\t') soft_break(out);
-      putc('\n', out);
-      column = 0;
-      prev = '\n';
-    } else if (c == 'F' && prev == '\n') {
-      column += from_lookahead(in, out);
-      prev = kNeutral;
-    } else {
-      putc(c, out);
-      ++column;
-      prev = c;
-    }
-    if (column >= kSoftBreakColumn) {
-      soft_break(out);
-      column = 0;
-      prev = '\n';
-    }
-  }
-  if (column != 0) soft_break(out);
+  BlockInput<kKeep> input(in);
+  BlockOutput output(out);
+  Encoder e;
+  std::size_t used = 0;
+  while (input.refill(used)) used = encode_block(e, input.data(), input.size(), input.ended(), output);
+  // A look-ahead that waited for a block that never came ends at the end.
+  encode_block(e, input.data(), input.size(), true, output);
+  // An unfinished last line ends in a soft line break.
+  if (e.column != 0) output.put("=\n", 2);
+  output.finish();
 }

@@ -1,0 +1,98 @@
+// Fixed-size input and output blocks for the block paths: fread and fwrite of
+// whole blocks instead of getc and putc for every byte.
+#ifndef OCTAFOLD_BLOCK_IO_H
+#define OCTAFOLD_BLOCK_IO_H
+
+#include "kernels.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+namespace octafold {
+
+// Input bytes in a fixed buffer. A coder that needs a few bytes of context
+// at the end of a block (a group, an escape, "From ") keeps them: refill()
+// moves the unconsumed rest to the front and appends the next block.
+template <std::size_t Keep>
+class BlockInput {
+ public:
+  explicit BlockInput(std::FILE *in) : in_(in) {}
+
+  // Drops the first `consumed` bytes, keeps the rest and reads one block
+  // after it. Returns false once the input has ended (end of input or a read
+  // error, which fread, like getc, does not tell apart). A short fread means
+  // the end: a later getc would not have read on either.
+  bool refill(std::size_t consumed) {
+    const std::size_t rest = len_ - consumed;
+    if (rest != 0) std::memmove(buf_, buf_ + consumed, rest);
+    len_ = rest;
+    if (ended_) return false;
+    const std::size_t want = block_size();
+    const std::size_t got = std::fread(buf_ + len_, 1, want, in_);
+    len_ += got;
+    ended_ = got < want;
+    return got != 0;
+  }
+
+  bool ended() const { return ended_; }
+  const unsigned char *data() const { return buf_; }
+  std::size_t size() const { return len_; }
+
+ private:
+  std::FILE *in_;
+  std::size_t len_ = 0;
+  bool ended_ = false;
+  unsigned char buf_[Keep + kMaxBlock + kSlack] = {};
+};
+
+// Output bytes gathered in a fixed buffer and written with fwrite. Writes
+// are not checked, as with putc: errors stay in the stream's error flag.
+class BlockOutput {
+ public:
+  static constexpr std::size_t kSize = 64 * 1024;
+
+  // With `hold_cr`, a CR at the end of the buffer stays in it at a flush:
+  // an LF in the next block may still fold it away.
+  explicit BlockOutput(std::FILE *out, bool hold_cr = false) : out_(out), hold_cr_(hold_cr) {}
+
+  // Room for `n` more bytes (n < kSize), plus kSlack for vector stores.
+  unsigned char *room(std::size_t n) {
+    if (kSize - len_ < n) flush();
+    return buf_ + len_;
+  }
+  void commit(std::size_t n) { len_ += n; }
+  void put(unsigned char c) {
+    *room(1) = c;
+    ++len_;
+  }
+  void put(const char *s, std::size_t n) {
+    std::memcpy(room(n), s, n);
+    len_ += n;
+  }
+  unsigned char *begin() { return buf_; }
+  std::size_t size() const { return len_; }
+  void truncate(std::size_t n) { len_ = n; }
+
+  void flush() {
+    const std::size_t keep = hold_cr_ && len_ != 0 && buf_[len_ - 1] == '\r' ? 1 : 0;
+    if (len_ > keep) std::fwrite(buf_, 1, len_ - keep, out_);
+    if (keep != 0) buf_[0] = '\r';
+    len_ = keep;
+  }
+  // Writes everything, a held CR included.
+  void finish() {
+    if (len_ != 0) std::fwrite(buf_, 1, len_, out_);
+    len_ = 0;
+  }
+
+ private:
+  std::FILE *out_;
+  bool hold_cr_;
+  std::size_t len_ = 0;
+  unsigned char buf_[kSize + kSlack] = {};
+};
+
+}  // namespace octafold
+
+#endif

@@ -1,0 +1,81 @@
+// Kernel selection and the block size of the block paths.
+#include "kernels.h"
+#include "scalar.h"
+
+namespace octafold {
+namespace {
+
+void encode_lines_portable(const unsigned char *in, std::size_t lines, char *out) {
+  for (std::size_t l = 0; l < lines; ++l) {
+    scalar::encode_line(in + l * kLineBytes, out + l * (kLineChars + 1));
+  }
+}
+
+constexpr KernelOps kPortable = {encode_lines_portable, scalar::decode_groups,
+                                 scalar::qp_plain_run};
+
+bool cpu_has(Kernel k) {
+#if defined(__x86_64__) || defined(__i386__)
+  // The selection below runs from a static initializer, possibly before
+  // the CPU model has been read.
+  __builtin_cpu_init();
+  switch (k) {
+    case Kernel::portable: return true;
+    case Kernel::avx2: return __builtin_cpu_supports("avx2");
+    case Kernel::avx512:
+      return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+             __builtin_cpu_supports("avx512vbmi");
+  }
+  return false;
+#else
+  return k == Kernel::portable;
+#endif
+}
+
+const KernelOps &ops_of(Kernel k) {
+  switch (k) {
+    case Kernel::avx2: return avx2_ops();
+    case Kernel::avx512: return avx512_ops();
+    case Kernel::portable: break;
+  }
+  return portable_ops();
+}
+
+Kernel best_kernel() {
+  for (Kernel k : {Kernel::avx512, Kernel::avx2}) {
+    if (cpu_has(k)) return k;
+  }
+  return Kernel::portable;
+}
+
+// Chosen once, at start-up; only tests change it afterwards.
+struct Selection {
+  Kernel kernel = best_kernel();
+  const KernelOps *ops = &ops_of(kernel);
+  std::size_t block = kMaxBlock;
+};
+
+Selection g_selection;
+
+Selection &selection() { return g_selection; }
+
+}  // namespace
+
+const KernelOps &portable_ops() { return kPortable; }
+const KernelOps &kernel_ops() { return *selection().ops; }
+Kernel active_kernel() { return selection().kernel; }
+bool kernel_supported(Kernel k) { return cpu_has(k); }
+
+bool force_kernel(Kernel k) {
+  if (!cpu_has(k)) return false;
+  selection().kernel = k;
+  selection().ops = &ops_of(k);
+  return true;
+}
+
+void set_block_size(std::size_t bytes) {
+  selection().block = bytes < 1 ? 1 : bytes > kMaxBlock ? kMaxBlock : bytes;
+}
+std::size_t block_size() { return selection().block; }
+
+}  // namespace octafold

@@ -1,0 +1,80 @@
+// Internals of the block paths: the byte-wise reference coders, the vector
+// kernels and the knobs that tests turn. Not part of the public interface.
+#ifndef OCTAFOLD_KERNELS_H
+#define OCTAFOLD_KERNELS_H
+
+#include <cstddef>
+#include <cstdio>
+
+namespace octafold {
+
+// The byte-wise coders: every byte through getc/putc. The decoders use them
+// when a boundary list is given, since they must stop exactly after the
+// boundary line; tests compare the block paths against them.
+namespace ref {
+void to64(std::FILE *in, std::FILE *out, int portable);
+void from64(std::FILE *in, std::FILE *out, const char *const *boundaries, int *count,
+            int portable);
+void toqp(std::FILE *in, std::FILE *out);
+void fromqp(std::FILE *in, std::FILE *out, const char *const *boundaries, int *count);
+}  // namespace ref
+
+// Quoted-printable line layout: a soft line break follows the item that
+// brings a line to this many characters; with the "=" the longest line is 76
+// characters (RFC 2045).
+inline constexpr int kSoftBreakColumn = 73;
+inline constexpr int kLongestItem = 3;  // "=HH"
+static_assert(kSoftBreakColumn - 1 + kLongestItem + 1 <= 76);
+// "Previous byte" after an escape or the "From " look-ahead: not LF, blank
+// or tab.
+inline constexpr int kNeutral = 255;
+
+// Base64 line layout: 54 input bytes make one 72-character line.
+inline constexpr std::size_t kLineChars = 72;
+inline constexpr std::size_t kLineBytes = kLineChars / 4 * 3;
+static_assert(kLineBytes == 54);
+
+enum class Kernel {
+  portable,  // plain C++, any machine
+  avx2,      // x86-64 with AVX2
+  avx512,    // x86-64 with AVX-512 BW, VL and VBMI
+};
+
+// The vector routines of one kernel. Each may read up to kSlack bytes past
+// the end of its input and write up to kSlack bytes past its output.
+struct KernelOps {
+  // Encodes `lines` lines of kLineBytes bytes each into kLineChars
+  // characters and an LF each.
+  void (*encode_lines)(const unsigned char *in, std::size_t lines, char *out);
+  // Decodes the longest run of whole four-character groups at the start of
+  // in[0, len) that holds alphabet characters only (no "=", no white space).
+  // Returns the characters consumed, a multiple of 4; writes 3 bytes per
+  // group.
+  std::size_t (*decode_run)(const unsigned char *in, std::size_t len, unsigned char *out);
+  // Length of the prefix of in[0, len) made of bytes that quoted-printable
+  // writes unchanged inside a line: tab, blank and "!" to "~" except "=".
+  std::size_t (*qp_plain_run)(const unsigned char *in, std::size_t len);
+};
+inline constexpr std::size_t kSlack = 64;
+
+// The kernel in use: the best this CPU supports unless a test forced one.
+const KernelOps &kernel_ops();
+Kernel active_kernel();
+bool kernel_supported(Kernel k);
+// For tests: selects `k` if the CPU supports it and says whether it did.
+bool force_kernel(Kernel k);
+
+// Bytes per fread of the block paths. Tests shrink it to cross block edges
+// cheaply; it is clamped to [1, kMaxBlock].
+inline constexpr std::size_t kMaxBlock = 64 * 1024;
+void set_block_size(std::size_t bytes);
+std::size_t block_size();
+
+// The kernels, for the dispatcher.
+const KernelOps &portable_ops();
+const KernelOps &avx2_ops();
+const KernelOps &avx512_ops();
+
+}  // namespace octafold
+
+#endif

@@ -1,0 +1,56 @@
+// Scalar pieces shared by all kernels: whole base64 groups and the
+// quoted-printable byte classes.
+#ifndef OCTAFOLD_SCALAR_H
+#define OCTAFOLD_SCALAR_H
+
+#include "kernels.h"
+#include "tables.h"
+
+#include <cstddef>
+
+namespace octafold::scalar {
+
+// Three bytes to four characters.
+inline void encode_group(const unsigned char *in, char *out) {
+  const unsigned v = (unsigned{in[0]} << 16) | (unsigned{in[1]} << 8) | in[2];
+  out[0] = base64_digits[v >> 18];
+  out[1] = base64_digits[(v >> 12) & 0x3F];
+  out[2] = base64_digits[(v >> 6) & 0x3F];
+  out[3] = base64_digits[v & 0x3F];
+}
+
+inline void encode_line(const unsigned char *in, char *out) {
+  for (std::size_t g = 0; g < kLineBytes / 3; ++g) encode_group(in + 3 * g, out + 4 * g);
+  out[kLineChars] = '\n';
+}
+
+// Whole groups of alphabet characters from the start of in[0, len); stops at
+// the first group that holds anything else. Returns the characters consumed.
+inline std::size_t decode_groups(const unsigned char *in, std::size_t len, unsigned char *out) {
+  std::size_t i = 0;
+  for (; i + 4 <= len; i += 4, out += 3) {
+    const unsigned a = base64_values[in[i]], b = base64_values[in[i + 1]],
+                   c = base64_values[in[i + 2]], d = base64_values[in[i + 3]];
+    if (((a | b | c | d) & 0xC0) != 0) break;
+    const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
+    out[0] = static_cast<unsigned char>(v >> 16);
+    out[1] = static_cast<unsigned char>(v >> 8);
+    out[2] = static_cast<unsigned char>(v);
+  }
+  return i;
+}
+
+// Bytes that quoted-printable writes unchanged inside a line.
+constexpr bool qp_plain(unsigned char c) {
+  return c == '\t' || (c >= ' ' && c <= '~' && c != '=');
+}
+
+inline std::size_t qp_plain_run(const unsigned char *in, std::size_t len) {
+  std::size_t i = 0;
+  while (i < len && qp_plain(in[i])) ++i;
+  return i;
+}
+
+}  // namespace octafold::scalar
+
+#endif
