@@ -1,0 +1,213 @@
+// Differential tests: every kernel and block size must give the same output,
+// the same messages on stderr and leave the input where the byte-wise
+// reference coders do, for random inputs and for inputs built so that
+// special bytes land on every block edge.
+#include "kernels.h"
+#include "octafold.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using octafold::Kernel;
+using testing_support::call_coder;
+using testing_support::Outcome;
+using testing_support::random_bytes;
+using CoderFn = std::function<void(FILE *, FILE *)>;
+
+struct Coder {
+  const char *name;
+  CoderFn fast;
+  CoderFn ref;
+  // Bytes that steer this coder off its fast path; inputs favour them.
+  std::string specials;
+  // Pieces that must be tried across block edges.
+  std::vector<std::string> edge_pieces;
+};
+
+const std::string kB64Alphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::vector<Coder> coders() {
+  return {
+      {"to64", [](FILE *i, FILE *o) { to64(i, o, 0); },
+       [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 0); }, "\n\r", {"\n", "\r\n"}},
+      {"to64 portable", [](FILE *i, FILE *o) { to64(i, o, 1); },
+       [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 1); }, "\n\r", {"\n", "\r\n", "\n\n"}},
+      {"from64", [](FILE *i, FILE *o) { from64(i, o, nullptr, nullptr, 0); },
+       [](FILE *i, FILE *o) { octafold::ref::from64(i, o, nullptr, nullptr, 0); },
+       kB64Alphabet + "= \t\n\r\v\f-\x80\xff", {"=", "\n", " ", "QQ==", "Q\nUJD", "\xc3", "-"}},
+      {"from64 portable", [](FILE *i, FILE *o) { from64(i, o, nullptr, nullptr, 1); },
+       [](FILE *i, FILE *o) { octafold::ref::from64(i, o, nullptr, nullptr, 1); },
+       kB64Alphabet + "DQoN= \n\r", {"DQoK", "DQ0K", "AAAN", "DQ==", "\r\n", "="}},
+      {"toqp", [](FILE *i, FILE *o) { toqp(i, o); },
+       [](FILE *i, FILE *o) { octafold::ref::toqp(i, o); }, "From .\n \t=\r\x7f\x80",
+       {"\nFrom ", "\nFrom", "\nFr", "\n.", " \n", "\t\n", "=", "\r\n", "\n\n"}},
+      {"fromqp", [](FILE *i, FILE *o) { fromqp(i, o, nullptr, nullptr); },
+       [](FILE *i, FILE *o) { octafold::ref::fromqp(i, o, nullptr, nullptr); },
+       "=0123456789ABCDEFabcdefz\n\r -\x80", {"=", "=\n", "=4", "=41", "=\r\n", "\n"}},
+  };
+}
+
+// Fails with the first difference, naming the case.
+void expect_same(const Coder &c, const std::string &input, const std::string &what) {
+  const Outcome fast = call_coder(input, c.fast);
+  const Outcome ref = call_coder(input, c.ref);
+  ASSERT_EQ(fast.out, ref.out) << c.name << ": " << what << " (input " << input.size() << " bytes)";
+  ASSERT_EQ(fast.err, ref.err) << c.name << ": " << what;
+  ASSERT_EQ(fast.rest, ref.rest) << c.name << ": " << what;
+}
+
+// Plain data around the pieces: base64 text for the base64 decoder, so that
+// its kernel runs up to the piece; readable text for the others.
+std::string filler(const Coder &c, std::mt19937 &rng, std::size_t n) {
+  const std::string name = c.name;
+  if (name.rfind("from64", 0) == 0) return random_bytes(rng, n, kB64Alphabet, 1.0);
+  return random_bytes(rng, n, "abcdefghijklmnopqrstuvwxyz ", 1.0);
+}
+
+struct Setup {
+  Kernel kernel;
+  std::size_t block;
+};
+
+class KernelsTest : public ::testing::TestWithParam<Setup> {
+ protected:
+  void SetUp() override {
+    if (!octafold::force_kernel(GetParam().kernel)) GTEST_SKIP() << "kernel not supported here";
+    octafold::set_block_size(GetParam().block);
+  }
+  void TearDown() override {
+    octafold::set_block_size(octafold::kMaxBlock);
+    octafold::force_kernel(best_);
+  }
+  Kernel best_ = octafold::active_kernel();
+};
+
+TEST_P(KernelsTest, ForcedKernelIsActive) { EXPECT_EQ(octafold::active_kernel(), GetParam().kernel); }
+
+// Every length up to a few blocks, of text rich in the coder's special bytes.
+TEST_P(KernelsTest, EveryLengthAroundTheBlockSize) {
+  const std::size_t b = GetParam().block;
+  const std::size_t longest = b > 4096 ? 300 : 2 * b + 8;
+  std::mt19937 rng(1);
+  for (const Coder &c : coders()) {
+    const std::string text = random_bytes(rng, longest, c.specials, 0.7);
+    for (std::size_t n = 0; n <= longest; ++n) {
+      expect_same(c, text.substr(0, n), "prefix of " + std::to_string(n));
+    }
+  }
+}
+
+// Each piece at each position from 5 before to 5 after the first and second
+// block edges, in plain data and after a run of the same piece. At the real
+// block size, whose edges cost a long input each, only the first edge.
+TEST_P(KernelsTest, PiecesAtBlockEdges) {
+  const std::size_t b = GetParam().block;
+  const bool small = b <= 4096;
+  std::mt19937 rng(2);
+  for (const Coder &c : coders()) {
+    for (const std::string &piece : c.edge_pieces) {
+      for (const std::size_t edge : {b, 2 * b}) {
+        if (!small && edge != b) continue;
+        const std::size_t reach = small ? 5 : 2;
+        for (std::size_t pos = edge > reach ? edge - reach : 0; pos <= edge + reach; ++pos) {
+          const std::string head = filler(c, rng, pos);
+          expect_same(c, head + piece + filler(c, rng, small ? b : 16),
+                      "piece at " + std::to_string(pos));
+          if (!small) continue;
+          std::string run;
+          while (run.size() < pos) run += piece;
+          expect_same(c, run + filler(c, rng, 9), "run to " + std::to_string(pos));
+        }
+      }
+    }
+  }
+}
+
+// Random inputs: mostly special bytes, mostly plain data, and valid encoded
+// text with damage sprinkled in.
+TEST_P(KernelsTest, RandomInputs) {
+  const std::size_t b = GetParam().block;
+  const std::size_t longest = b > 4096 ? 3 * b : 6 * b + 100;
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<std::size_t> length(0, longest);
+  for (const Coder &c : coders()) {
+    for (int round = 0; round < 12; ++round) {
+      const double share = round % 3 == 0 ? 0.2 : round % 3 == 1 ? 0.6 : 0.97;
+      std::string input = random_bytes(rng, length(rng), c.specials, share);
+      expect_same(c, input, "random, share " + std::to_string(share));
+    }
+  }
+}
+
+// Encoded text as the decoders usually see it (72-column base64 and
+// quoted-printable lines), with one damaged byte somewhere.
+TEST_P(KernelsTest, EncodedTextWithOneFault) {
+  const std::size_t b = GetParam().block;
+  std::mt19937 rng(4);
+  const std::string data = random_bytes(rng, 3 * b + 1000, "\r\n.F= ", 0.3);
+  const std::string b64 = call_coder(data, [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 1); }).out;
+  const std::string qp = call_coder(data, [](FILE *i, FILE *o) { octafold::ref::toqp(i, o); }).out;
+  std::uniform_int_distribution<std::size_t> where(0, b64.size() - 1);
+  const char faults[] = {'=', '\0', '-', '\r', ' ', '\x80', '\n'};
+  for (const Coder &c : coders()) {
+    const std::string name = c.name;
+    const bool is_b64 = name.rfind("from64", 0) == 0;
+    if (!is_b64 && name != "fromqp") continue;
+    const std::string &text = is_b64 ? b64 : qp;
+    expect_same(c, text, "clean");
+    for (const char f : faults) {
+      std::string damaged = text;
+      damaged[where(rng) % damaged.size()] = f;
+      expect_same(c, damaged, std::string("fault ") + std::to_string(f));
+      expect_same(c, damaged.substr(0, where(rng) % damaged.size()), "cut");
+    }
+  }
+}
+
+std::vector<Setup> setups() {
+  std::vector<Setup> s;
+  for (Kernel k : {Kernel::portable, Kernel::avx2, Kernel::avx512}) {
+    for (std::size_t b : {std::size_t{7}, std::size_t{64}, std::size_t{65}, octafold::kMaxBlock}) {
+      s.push_back({k, b});
+    }
+  }
+  return s;
+}
+
+std::string setup_name(const ::testing::TestParamInfo<Setup> &info) {
+  const char *k = info.param.kernel == Kernel::portable ? "portable"
+                  : info.param.kernel == Kernel::avx2   ? "avx2"
+                                                        : "avx512";
+  return std::string(k) + "_block" + std::to_string(info.param.block);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllKernels, KernelsTest, ::testing::ValuesIn(setups()), setup_name);
+
+// A caller may hand over a stream it has already read from and pushed a
+// byte back onto; the block paths must start with that byte.
+TEST(KernelsStreamState, PushedBackByteIsRead) {
+  const std::string input = "xQUJDRA==\nFrom =41\n";
+  for (const Coder &c : coders()) {
+    std::string outs[2];
+    const CoderFn fns[2] = {c.fast, c.ref};
+    for (int k = 0; k < 2; ++k) {
+      outs[k] = call_coder(input, [&](FILE *i, FILE *o) {
+        ASSERT_EQ(std::getc(i), 'x');
+        ASSERT_EQ(std::ungetc('Q', i), 'Q');
+        fns[k](i, o);
+      }).out;
+    }
+    EXPECT_EQ(outs[0], outs[1]) << c.name;
+    EXPECT_FALSE(outs[0].empty()) << c.name;
+  }
+}
+
+}  // namespace
