@@ -149,15 +149,14 @@ OriginalSignals take_over_signals(struct sigaction &sigact) {
   _exit(kStatusFailure);  // no atexit handlers or stream flushes inherited from the watchdog
 }
 
-void start_application(const char *name, char *const app_argv[],
-                       const OriginalSignals &original) {
+void start_application(const char *name, char *const app_argv[], const OriginalSignals &original) {
   const pid_t pid = fork();
   app_pid = pid;
   if (pid == 0) exec_application(name, app_argv, original);
   if (pid > 0) return;
   char msg[kMsgSize];
-  mark_if_cut(msg, std::snprintf(msg, sizeof msg, "%s: failed to fork to create application\n",
-                                 name));
+  mark_if_cut(msg,
+              std::snprintf(msg, sizeof msg, "%s: failed to fork to create application\n", name));
   std::perror(msg);
   std::exit(kStatusFailure);
 }
@@ -168,7 +167,7 @@ void start_application(const char *name, char *const app_argv[],
 // a status for descriptor 1 (closed, say) the last access is taken to be the
 // start.
 int seconds_left(const timeval &start, int maxidle) {
-  struct stat stbuf{};
+  struct stat stbuf {};
   const bool have_status = fstat(STDOUT_FILENO, &stbuf) == 0;
   timeval now{};
   gettimeofday(&now, nullptr);
@@ -224,7 +223,7 @@ int seconds_left(const timeval &start, int maxidle) {
 }  // namespace
 
 int main(int argc, char *argv[]) {
-  struct sigaction sigact{};
+  struct sigaction sigact {};
   sigemptyset(&sigact.sa_mask);
   sigact.sa_flags = 0;  // stops and continues reach child too; they cause an early check
   const char *name = argc > 0 && argv[0] != nullptr ? argv[0] : kDefaultName;

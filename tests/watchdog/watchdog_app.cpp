@@ -87,7 +87,7 @@ void note_int(int /*signo*/) {
 }
 
 void catch_signal(int signo, void (*handler)(int)) {
-  struct sigaction act{};
+  struct sigaction act {};
   sigemptyset(&act.sa_mask);
   act.sa_handler = handler;
   sigaction(signo, &act, nullptr);
@@ -106,8 +106,8 @@ void catch_signal(int signo, void (*handler)(int)) {
 std::string signal_state() {
   sigset_t blocked{};
   sigprocmask(SIG_BLOCK, nullptr, &blocked);
-  struct sigaction chld{};
-  struct sigaction alrm{};
+  struct sigaction chld {};
+  struct sigaction alrm {};
   sigaction(SIGCHLD, nullptr, &chld);
   sigaction(SIGALRM, nullptr, &alrm);
   return "blocked " + std::to_string(sigismember(&blocked, SIGCHLD)) + " " +

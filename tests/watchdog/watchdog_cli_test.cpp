@@ -42,8 +42,8 @@ TEST(IdlewatchExec, FailureTextThenSystemTextOnItsOwnLine) {
     SCOPED_TRACE(c.application);
     const Result r = box.run({kIdlewatch, "5", c.application, "arg"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, kIdlewatch + ": failed to exec application " + c.application + "\n: " +
-                         std::strerror(c.error) + "\n");
+    EXPECT_EQ(r.err, kIdlewatch + ": failed to exec application " + c.application +
+                         "\n: " + std::strerror(c.error) + "\n");
   }
 }
 
@@ -58,7 +58,8 @@ TEST(IdlewatchExec, OverlongTextIsCutAndKeepsItsLineEnd) {
   EXPECT_EQ(r.err.substr(0, prefix.size()), prefix);
   // 512 bytes of message buffer: 510 characters, the newline and the NUL.
   EXPECT_EQ(line_end, 510U);
-  EXPECT_EQ(r.err.substr(line_end - 3), "...\n: " + std::string(std::strerror(ENAMETOOLONG)) + "\n");
+  EXPECT_EQ(r.err.substr(line_end - 3),
+            "...\n: " + std::string(std::strerror(ENAMETOOLONG)) + "\n");
 }
 
 TEST(IdlewatchStatus, EveryExitCodeIsPassedOn) {
@@ -91,19 +92,20 @@ TEST(IdlewatchLimit, TextIsReadAsALeadingNumber) {
     bool stops_at_once;
   };
   const std::vector<Case> cases = {
-      {"0", true},     {"", true},      {"abc", true},  {"-5", true},        {" -1", true},
-      {"x10", true},   {"10s", false},  {" 10", false}, {"+10", false},      {"10.9", false},
-      {"2", false},    {"99999999999", false},
+      {"0", true},    {"", true},      {"abc", true},  {"-5", true},
+      {" -1", true},  {"x10", true},   {"10s", false}, {" 10", false},
+      {"+10", false}, {"10.9", false}, {"2", false},   {"99999999999", false},
   };
   Sandbox box;
   for (const auto &c : cases) {
     SCOPED_TRACE("limit \"" + c.limit + "\"");
     std::remove(box.path("app.pid").c_str());
-    const Result r = box.run(watch(c.limit, {"pid", box.path("app.pid"), "sleep", "1500", "exit", "3"}),
-                             [&](pid_t watchdog) {
-                               box.wait_for_file("app.pid");
-                               kill(watchdog, SIGALRM);
-                             });
+    const Result r =
+        box.run(watch(c.limit, {"pid", box.path("app.pid"), "sleep", "1500", "exit", "3"}),
+                [&](pid_t watchdog) {
+                  box.wait_for_file("app.pid");
+                  kill(watchdog, SIGALRM);
+                });
     if (c.stops_at_once) {
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(r.err, idle_message());
@@ -175,7 +177,8 @@ TEST(IdlewatchInheritedSignals, BlockedOrIgnoredAtStart) {
   Sandbox box;
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.launcher));
-    const Result ended = box.run(launch(c.launcher, "0", {"signals", box.path("signals"), "exit", "9"}), {}, 10);
+    const Result ended =
+        box.run(launch(c.launcher, "0", {"signals", box.path("signals"), "exit", "9"}), {}, 10);
     EXPECT_EQ(ended.status, 9);
     EXPECT_EQ(testing_support::read_file(box.path("signals")), c.seen_by_application);
     const Result idle = box.run(launch(c.launcher, "1", {"sleep", "10000"}), {}, 10);

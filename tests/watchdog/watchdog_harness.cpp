@@ -173,8 +173,7 @@ std::vector<std::string> watch(const std::string &limit, const std::vector<std::
 }
 
 std::vector<std::string> launch(const std::vector<std::string> &launcher_actions,
-                                const std::string &limit,
-                                const std::vector<std::string> &actions) {
+                                const std::string &limit, const std::vector<std::string> &actions) {
   std::vector<std::string> argv = app(launcher_actions);
   argv.emplace_back("exec");
   append(argv, watch(limit, actions));

@@ -18,9 +18,9 @@ namespace watchdog_test {
 constexpr int kTimedOut = -1;
 
 struct Result {
-  int status = kTimedOut;  // exit status; 128 + N when ended by signal N
-  std::string err;         // everything written to standard error
-  double seconds = 0;      // from the start of the run to the exit
+  int status = kTimedOut;     // exit status; 128 + N when ended by signal N
+  std::string err;            // everything written to standard error
+  double seconds = 0;         // from the start of the run to the exit
   std::int64_t ended_ns = 0;  // CLOCK_MONOTONIC when the exit was seen
 };
 
@@ -38,8 +38,8 @@ class Sandbox {
   // Runs argv[0] with argv and a fresh, empty standard output file. `meanwhile`
   // runs in the test process once the program has started and gets its pid.
   // After `timeout` seconds the program is killed and the status is kTimedOut.
-  Result run(const std::vector<std::string> &argv,
-             const std::function<void(pid_t)> &meanwhile = {}, double timeout = 30) const;
+  Result run(const std::vector<std::string> &argv, const std::function<void(pid_t)> &meanwhile = {},
+             double timeout = 30) const;
 
   // Waits up to `timeout` seconds for a file that an application writes.
   std::string wait_for_file(const std::string &name, double timeout = 10) const;
@@ -65,8 +65,7 @@ std::vector<std::string> watch(const std::string &limit, const std::vector<std::
 
 // {watchdog_app, launcher actions..., exec, idlewatch, limit, watchdog_app, actions...}
 std::vector<std::string> launch(const std::vector<std::string> &launcher_actions,
-                                const std::string &limit,
-                                const std::vector<std::string> &actions);
+                                const std::string &limit, const std::vector<std::string> &actions);
 
 std::vector<std::string> app(const std::vector<std::string> &actions);
 

@@ -52,16 +52,15 @@ TEST_P(IdleStop, MessageSigintAndStatusZeroNearTheDeadline) {
 
 INSTANTIATE_TEST_SUITE_P(
     Idlewatch, IdleStop,
-    testing::Values(
-        IdleCase{"Untouched", "2", {}, 2.0, 3.0},
-        // The first max-idle-time seconds are granted whatever the access time.
-        IdleCase{"AccessOlderThanStart", "2", {"atime", "-100"}, 2.0, 3.0},
-        IdleCase{"AccessInTheFuture", "1", {"atime", "2"}, 2.0, 4.0},
-        // Touched every 0.2 s for 2 s: the deadline follows the last touch.
-        IdleCase{"ActivityThenSilence", "2", {"touch", "200", "2000"}, 2.8, 5.0},
-        // Its own descriptor 1 is the application's business; the watchdog's
-        // stays open.
-        IdleCase{"ApplicationClosesStandardOutput", "1", {"close-stdout"}, 1.0, 2.0}),
+    testing::Values(IdleCase{"Untouched", "2", {}, 2.0, 3.0},
+                    // The first max-idle-time seconds are granted whatever the access time.
+                    IdleCase{"AccessOlderThanStart", "2", {"atime", "-100"}, 2.0, 3.0},
+                    IdleCase{"AccessInTheFuture", "1", {"atime", "2"}, 2.0, 4.0},
+                    // Touched every 0.2 s for 2 s: the deadline follows the last touch.
+                    IdleCase{"ActivityThenSilence", "2", {"touch", "200", "2000"}, 2.8, 5.0},
+                    // Its own descriptor 1 is the application's business; the watchdog's
+                    // stays open.
+                    IdleCase{"ApplicationClosesStandardOutput", "1", {"close-stdout"}, 1.0, 2.0}),
     [](const testing::TestParamInfo<IdleCase> &param) { return std::string(param.param.name); });
 
 TEST(IdlewatchActivity, AccessWithinTheLimitKeepsTheApplicationRunning) {
@@ -74,8 +73,8 @@ TEST(IdlewatchActivity, AccessWithinTheLimitKeepsTheApplicationRunning) {
 
 TEST(IdlewatchActivity, ApplicationIgnoringSigintOutlivesTheWatchdog) {
   Sandbox box;
-  const Result r = box.run(watch(
-      "1", {"pid", box.path("app.pid"), "note-int", box.path("sigint"), "sleep", "20000"}));
+  const Result r = box.run(
+      watch("1", {"pid", box.path("app.pid"), "note-int", box.path("sigint"), "sleep", "20000"}));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, idle_message());
   EXPECT_EQ(box.wait_for_file("sigint"), "SIGINT\n");
@@ -111,9 +110,8 @@ void stop_and_continue(const Sandbox &box, double seconds) {
 
 TEST(IdlewatchStops, StormBeforeTheEndPassesTheStatusOn) {
   Sandbox box;
-  const Result r =
-      box.run(watch("3", {"pid", box.path("app.pid"), "sleep", "1500", "exit", "5"}),
-              [&](pid_t) { stop_and_continue(box, 1.0); });
+  const Result r = box.run(watch("3", {"pid", box.path("app.pid"), "sleep", "1500", "exit", "5"}),
+                           [&](pid_t) { stop_and_continue(box, 1.0); });
   EXPECT_EQ(r.status, 5);
   EXPECT_EQ(r.err, "");
 }

@@ -43,7 +43,8 @@ TEST(IdlewatchStress, QuickApplicationsEndingAtEveryMomentOfStartUp) {
     const bool by_signal = i % 3 == 0;
     const int expected = by_signal ? signals[i % 4] : (i * 7) % 256;
     const Result r = box.run(
-        watch("2", {"sleep", delay, by_signal ? "signal" : "exit", std::to_string(expected)}), {}, 10);
+        watch("2", {"sleep", delay, by_signal ? "signal" : "exit", std::to_string(expected)}), {},
+        10);
     ASSERT_EQ(r.status, expected) << "run " << i;
     ASSERT_EQ(r.err, "") << "run " << i;
   }
