@@ -13,11 +13,13 @@
 //   spawn MS N        fork a child that sleeps MS ms and exits with N; never wait for it
 //   spawn-zombie      fork a child that exits at once; wait until it is a zombie
 //   close-stdout      close descriptor 1
+//   one-process       become the user nobody (65534), allowed one process only
 //   exec PROG ARGS... replace this process by PROG with the remaining words
 // Without an exit or exec the application ends with 0 after its last action.
 // Any failure of the script itself ends it with kScriptError.
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +36,7 @@ namespace {
 
 constexpr int kScriptError = 120;
 constexpr int kMaxPath = 4096;
+constexpr uid_t kNobody = 65534;
 
 char int_note_path[kMaxPath];
 
@@ -183,6 +186,11 @@ int main(int argc, char *argv[]) {
       spawn_zombie();
     } else if (action == "close-stdout") {
       close(STDOUT_FILENO);
+    } else if (action == "one-process") {
+      const rlimit one{1, 1};
+      if (setrlimit(RLIMIT_NPROC, &one) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+        die("cannot become nobody");
+      }
     } else if (action == "exec") {
       execv(argv[i], argv + i);
       die("exec failed");

@@ -62,6 +62,19 @@ TEST(IdlewatchExec, OverlongTextIsCutAndKeepsItsLineEnd) {
             "...\n: " + std::string(std::strerror(ENAMETOOLONG)) + "\n");
 }
 
+// A user allowed a single process cannot fork the application. The leak
+// check is off because its tracer thread would count as a second process.
+TEST(IdlewatchFork, FailureTextThenSystemText) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  skip_leak_check_in_children();
+  Sandbox box;
+  const Result r = box.run(launch({"one-process"}, "5", {"exit", "0"}));
+  if (r.err.rfind("watchdog_app:", 0) == 0) GTEST_SKIP() << r.err;  // nobody has processes here
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, kIdlewatch +
+                       ": failed to fork to create application\n: " + std::strerror(EAGAIN) + "\n");
+}
+
 TEST(IdlewatchStatus, EveryExitCodeIsPassedOn) {
   skip_leak_check_in_children();
   Sandbox box;
