@@ -128,7 +128,9 @@ void run_coder(const Settings &s) {
 // still holds the last failure of the coding, unless the flush fails anew.
 int report_stream_errors(const Settings &s) {
   int status = 0;
-  const int coding_errno = errno;
+  // When both streams failed, errno may be either side's (a write that
+  // failed after the read did), so neither message borrows it.
+  const int coding_errno = std::ferror(s.in) && std::ferror(s.out) ? EIO : errno;
   if (std::ferror(s.in)) {
     std::fprintf(stderr, "octafold: read error: %s\n", std::strerror(coding_errno));
     status = kExitFailure;

@@ -94,6 +94,16 @@ Fd temp_file(const std::string &data = {}) {
   return f;
 }
 
+bool write_all(int fd, const char *p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t k = write(fd, p, n);
+    if (k <= 0) return false;
+    p += k;
+    n -= static_cast<std::size_t>(k);
+  }
+  return true;
+}
+
 std::string contents(int fd) {
   std::string s;
   char buf[65536];
@@ -386,32 +396,59 @@ TEST(ReadFaults, EveryCoderReportsUnreadableInput) {
   }
 }
 
+// Runs octafold on a stream socket that delivers `data` and then fails: its
+// peer closes with data of its own left unread, so the read after `data`
+// reports ECONNRESET, a read error after a known number of good bytes.
+Ended run_on_reset_socket(const std::vector<std::string> &args, const std::string &data, int out,
+                          int err) {
+  int sv[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) fail_system("socketpair");
+  Fd ours(sv[0]), theirs(sv[1]);
+  if (write(theirs.get(), "x", 1) != 1) fail_system("write");  // left unread in our queue
+  const pid_t pid = start({args, theirs.get(), out, err});
+  theirs.reset();
+  if (!write_all(ours.get(), data.data(), data.size())) fail_system("write");
+  ours.reset();
+  return finish(pid);
+}
+
+std::string mode_text(const Mode &mode) {
+  std::string data;
+  while (data.size() < 200 * 1024) data += mode.input;
+  return data;
+}
+
 TEST(ReadFaults, ReadErrorInMidStreamKeepsWhatWasCoded) {
-  // A stream socket whose peer closes with data of its own left unread
-  // reports ECONNRESET once the data sent before has been read: a read error
-  // after a known number of good bytes.
   for (const auto &mode : modes()) {
     SCOPED_TRACE(mode.name);
-    std::string data;
-    while (data.size() < 200 * 1024) data += mode.input;
-    int sv[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
-    Fd ours(sv[0]), theirs(sv[1]);
-    ASSERT_EQ(write(theirs.get(), "x", 1), 1);  // left unread in our queue
+    const std::string data = mode_text(mode);
     const Fd out = temp_file();
     const Fd err = temp_file();
-    const pid_t pid = start({mode.args, theirs.get(), out.get(), err.get()});
-    theirs.reset();
-    for (std::size_t done = 0; done < data.size();) {
-      const ssize_t n = write(ours.get(), data.data() + done, data.size() - done);
-      ASSERT_GT(n, 0);
-      done += static_cast<std::size_t>(n);
-    }
-    ours.reset();
-    const Ended e = finish(pid);
+    const Ended e = run_on_reset_socket(mode.args, data, out.get(), err.get());
     EXPECT_EQ(e.status, kFailure);
     EXPECT_EQ(contents(err.get()), read_error(ECONNRESET));
     EXPECT_EQ(contents(out.get()), coded(mode.args, data));
+  }
+}
+
+TEST(ReadFaults, ReadAndWriteErrorsInOneRunAreBothReported) {
+  // Which of the two failures errno describes at the end is not known, so
+  // neither message may carry the other's cause.
+  const Fd full = open_fd("/dev/full", O_WRONLY);
+  for (const auto &mode : modes()) {
+    SCOPED_TRACE(mode.name);
+    const Fd err = temp_file();
+    const Ended e = run_on_reset_socket(mode.args, mode_text(mode), full.get(), err.get());
+    EXPECT_EQ(e.status, kFailure);
+    const std::string text = contents(err.get());
+    const std::size_t lf = text.find('\n');
+    ASSERT_NE(lf, std::string::npos) << text;
+    const std::string first = text.substr(0, lf + 1), second = text.substr(lf + 1);
+    EXPECT_EQ(first.rfind("octafold: read error: ", 0), 0U) << text;
+    EXPECT_NE(first, read_error(ENOSPC));
+    EXPECT_EQ(second.rfind("octafold: write error: ", 0), 0U) << text;
+    EXPECT_NE(second, write_error(ECONNRESET));
+    EXPECT_EQ(second.find('\n'), second.size() - 1) << "one line each";
   }
 }
 
@@ -608,16 +645,6 @@ inline constexpr std::size_t kChunk = kMiB;
 inline constexpr rlim_t kAddressSpace = 64 * kMiB;  // as ulimit -v 65536
 inline constexpr long kMaxRssKib = 16 * 1024;
 inline constexpr std::uint64_t kSeed = 0x6f6374616661ULL;
-
-bool write_all(int fd, const char *p, std::size_t n) {
-  while (n > 0) {
-    const ssize_t k = write(fd, p, n);
-    if (k <= 0) return false;
-    p += k;
-    n -= static_cast<std::size_t>(k);
-  }
-  return true;
-}
 
 struct Streamed {
   std::uint64_t received = 0;
