@@ -340,7 +340,7 @@ TEST(ReaderGone, PipeClosedEarlyEndsTheRunLikeAnyFilter) {
       const pid_t pid = start({mode.args, in.get(), p.write.get(), err.get(), ignore_sigpipe});
       p.write.reset();
       char head[100];
-      EXPECT_EQ(read(p.read.get(), head, sizeof head), static_cast<ssize_t>(sizeof head));
+      EXPECT_GT(read(p.read.get(), head, sizeof head), 0);  // it has started writing
       p.read.reset();
       const Ended e = finish(pid);
       if (ignore_sigpipe) {
