@@ -354,6 +354,36 @@ TEST(ReaderGone, PipeClosedEarlyEndsTheRunLikeAnyFilter) {
   }
 }
 
+// --- Descriptors left in non-blocking mode by the caller -----------------------
+
+void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+TEST(NonBlocking, EmptyInputPipeIsAReadErrorNotAnEnd) {
+  // A read that would block fails with EAGAIN: the input has not ended, so
+  // an empty output must not pass for a complete one.
+  for (const auto &mode : modes()) {
+    SCOPED_TRACE(mode.name);
+    Pipe p = make_pipe();
+    set_nonblocking(p.read.get());
+    const Result r = run(mode.args, p.read.get(), kCapture);
+    EXPECT_EQ(r.status, kFailure);
+    EXPECT_EQ(r.err, read_error(EAGAIN));
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(NonBlocking, FullOutputPipeIsAWriteError) {
+  for (const auto &mode : modes()) {
+    SCOPED_TRACE(mode.name);
+    const Fd in = temp_file(large_input(mode));
+    Pipe p = make_pipe();  // never read while octafold runs
+    set_nonblocking(p.write.get());
+    const Result r = run(mode.args, in.get(), p.write.get());
+    EXPECT_EQ(r.status, kFailure);
+    EXPECT_EQ(r.err, write_error(EAGAIN));
+  }
+}
+
 // --- Input that cannot be read ----------------------------------------------
 
 TEST(ReadFaults, FilesThatCannotBeUsed) {
