@@ -21,6 +21,7 @@ bool cpu_has(Kernel k) {
   __builtin_cpu_init();
   switch (k) {
     case Kernel::portable: return true;
+    case Kernel::ssse3: return __builtin_cpu_supports("ssse3");
     case Kernel::avx2: return __builtin_cpu_supports("avx2");
     case Kernel::avx512:
       return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
@@ -34,6 +35,7 @@ bool cpu_has(Kernel k) {
 
 const KernelOps &ops_of(Kernel k) {
   switch (k) {
+    case Kernel::ssse3: return ssse3_ops();
     case Kernel::avx2: return avx2_ops();
     case Kernel::avx512: return avx512_ops();
     case Kernel::portable: break;
@@ -42,7 +44,7 @@ const KernelOps &ops_of(Kernel k) {
 }
 
 Kernel best_kernel() {
-  for (Kernel k : {Kernel::avx512, Kernel::avx2}) {
+  for (Kernel k : {Kernel::avx512, Kernel::avx2, Kernel::ssse3}) {
     if (cpu_has(k)) return k;
   }
   return Kernel::portable;

@@ -36,6 +36,7 @@ static_assert(kLineBytes == 54);
 
 enum class Kernel {
   portable,  // plain C++, any machine
+  ssse3,     // x86-64 with SSSE3
   avx2,      // x86-64 with AVX2
   avx512,    // x86-64 with AVX-512 BW, VL and VBMI
 };
@@ -72,6 +73,7 @@ std::size_t block_size();
 
 // The kernels, for the dispatcher.
 const KernelOps &portable_ops();
+const KernelOps &ssse3_ops();
 const KernelOps &avx2_ops();
 const KernelOps &avx512_ops();
 

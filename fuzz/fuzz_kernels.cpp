@@ -36,8 +36,8 @@ constexpr Pair kCoders[] = {
      [](FILE *i, FILE *o) { octafold::ref::fromqp(i, o, nullptr, nullptr); }},
 };
 
-constexpr octafold::Kernel kKernels[] = {octafold::Kernel::portable, octafold::Kernel::avx2,
-                                         octafold::Kernel::avx512};
+constexpr octafold::Kernel kKernels[] = {octafold::Kernel::portable, octafold::Kernel::ssse3,
+                                         octafold::Kernel::avx2, octafold::Kernel::avx512};
 constexpr std::size_t kBlocks[] = {1, 2, 3, 4, 7, 53, 54, 55, 64, 65, 4096, octafold::kMaxBlock};
 
 struct Result {

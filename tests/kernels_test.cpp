@@ -174,7 +174,7 @@ TEST_P(KernelsTest, EncodedTextWithOneFault) {
 
 std::vector<Setup> setups() {
   std::vector<Setup> s;
-  for (Kernel k : {Kernel::portable, Kernel::avx2, Kernel::avx512}) {
+  for (Kernel k : {Kernel::portable, Kernel::ssse3, Kernel::avx2, Kernel::avx512}) {
     for (std::size_t b : {std::size_t{7}, std::size_t{64}, std::size_t{65}, octafold::kMaxBlock}) {
       s.push_back({k, b});
     }
@@ -184,6 +184,7 @@ std::vector<Setup> setups() {
 
 std::string setup_name(const ::testing::TestParamInfo<Setup> &info) {
   const char *k = info.param.kernel == Kernel::portable ? "portable"
+                  : info.param.kernel == Kernel::ssse3  ? "ssse3"
                   : info.param.kernel == Kernel::avx2   ? "avx2"
                                                         : "avx512";
   return std::string(k) + "_block" + std::to_string(info.param.block);
