@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -34,7 +35,6 @@
 namespace faults {
 
 using testing_support::call_coder;
-using testing_support::make_temp_dir;
 using testing_support::read_file;
 using testing_support::write_file;
 
@@ -111,6 +111,15 @@ std::string contents(int fd) {
   for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<std::size_t>(n));
   return s;
 }
+
+// A fresh directory, removed with all it holds when the test ends.
+struct TempDir {
+  TempDir() = default;
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::string path = testing_support::make_temp_dir();
+};
 
 struct Pipe {
   Fd read;
@@ -235,7 +244,7 @@ std::vector<std::string> encoder_of(std::vector<std::string> args) {
   return args;
 }
 
-// What the coder of `mode` writes for `input` when nothing fails.
+// What the coder that `args` select writes for `input` when nothing fails.
 std::string coded(const std::vector<std::string> &args, const std::string &input) {
   const bool qp = std::find(args.begin(), args.end(), "-q") != args.end();
   const bool decode = decodes(args);
@@ -251,7 +260,6 @@ std::string coded(const std::vector<std::string> &args, const std::string &input
            }
          }).out;
 }
-
 
 #ifndef OCTAFOLD_FAULTS_BIG
 
@@ -297,7 +305,8 @@ TEST(WriteFaults, NothingWrittenIsNothingLost) {
 TEST(WriteFaults, ClosedStdoutTakenByTheInputFile) {
   // With descriptor 1 closed the input file is opened on it; writing to
   // standard output then hits a read-only descriptor and must still fail.
-  const std::string dir = make_temp_dir();
+  const TempDir tmp;
+  const std::string &dir = tmp.path;
   write_file(dir + "/in", "hello world\n");
   const Result r = run({dir + "/in"}, kClosed, kClosed);
   EXPECT_EQ(r.status, kFailure);
@@ -305,7 +314,8 @@ TEST(WriteFaults, ClosedStdoutTakenByTheInputFile) {
 }
 
 TEST(WriteFaults, ClosedStdoutIsNoFaultWithAnOutputFile) {
-  const std::string dir = make_temp_dir();
+  const TempDir tmp;
+  const std::string &dir = tmp.path;
   const Fd in = temp_file("hello world\n");
   const Result r = run({"-o", dir + "/out"}, in.get(), kClosed);
   EXPECT_EQ(r.status, 0);
@@ -387,7 +397,8 @@ TEST(NonBlocking, FullOutputPipeIsAWriteError) {
 // --- Input that cannot be read ----------------------------------------------
 
 TEST(ReadFaults, FilesThatCannotBeUsed) {
-  const std::string dir = make_temp_dir();
+  const TempDir tmp;
+  const std::string &dir = tmp.path;
   const std::string missing = dir + "/missing";
   struct Row {
     const char *name;
@@ -410,7 +421,8 @@ TEST(ReadFaults, FilesThatCannotBeUsed) {
 }
 
 TEST(ReadFaults, EveryCoderReportsUnreadableInput) {
-  const std::string dir = make_temp_dir();
+  const TempDir tmp;
+  const std::string &dir = tmp.path;
   for (const auto &mode : modes()) {
     SCOPED_TRACE(mode.name);
     // A directory opens for reading, but every read of it fails.
@@ -513,7 +525,8 @@ std::string encode_while_truncating(const std::string &path, off_t cut) {
 TEST(ShrinkingInput, OutputEncodesExactlyWhatWasRead) {
   std::mt19937 rng(11);
   const std::string original = testing_support::random_bytes(rng, 8 * kMiB, "", 0.0);
-  const std::string dir = make_temp_dir();
+  const TempDir tmp;
+  const std::string &dir = tmp.path;
   const std::string path = dir + "/shrinking";
   const off_t ahead = 4 * kMiB;  // beyond where octafold can have read to
   const off_t behind = kMiB / 4;  // before it
@@ -603,7 +616,8 @@ TEST(AwkwardInput, NulBytesAreDataInEveryCoder) {
 // --- Output that would overwrite the input --------------------------------------
 
 TEST(SameFile, OutputOntoTheInputIsRefusedAndTheInputKept) {
-  const std::string dir = make_temp_dir();
+  const TempDir tmp;
+  const std::string &dir = tmp.path;
   const std::string file = dir + "/f";
   const std::string link = dir + "/link";
   const std::string text = "keep me\n";
