@@ -50,16 +50,25 @@ Kernel best_kernel() {
   return Kernel::portable;
 }
 
-// Chosen once, at start-up; only tests change it afterwards.
 struct Selection {
-  Kernel kernel = best_kernel();
-  const KernelOps *ops = &ops_of(kernel);
-  std::size_t block = kMaxBlock;
+  Kernel kernel;
+  const KernelOps *ops;  // null until chosen
+  std::size_t block;
 };
+constinit Selection g_selection{Kernel::portable, nullptr, kMaxBlock};
 
-Selection g_selection;
+// Chosen at the first use, which may come from another static initializer;
+// only tests change it afterwards.
+Selection &selection() {
+  if (g_selection.ops == nullptr) {
+    g_selection.kernel = best_kernel();
+    g_selection.ops = &ops_of(g_selection.kernel);
+  }
+  return g_selection;
+}
 
-Selection &selection() { return g_selection; }
+// Chooses before main, so that threads started later only read.
+[[maybe_unused]] const bool g_chosen_at_start = selection().ops != nullptr;
 
 }  // namespace
 
