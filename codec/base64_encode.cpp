@@ -17,27 +17,6 @@ using namespace octafold;
 constexpr std::size_t kCarry = kLineBytes;
 constexpr std::size_t kLinesSize = kCarry + 2 * kMaxBlock + kSlack;
 
-// Copies src to dst with every LF turned into CR LF; returns the length
-// written (at most twice n).
-std::size_t expand_lf(const unsigned char *src, std::size_t n, unsigned char *dst) {
-  unsigned char *const start = dst;
-  while (n != 0) {
-    const auto *lf = static_cast<const unsigned char *>(std::memchr(src, '\n', n));
-    const std::size_t run = lf == nullptr ? n : static_cast<std::size_t>(lf - src);
-    std::memmove(dst, src, run);
-    dst += run;
-    src += run;
-    n -= run;
-    if (lf != nullptr) {
-      *dst++ = '\r';
-      *dst++ = '\n';
-      ++src;
-      --n;
-    }
-  }
-  return static_cast<std::size_t>(dst - start);
-}
-
 // Encodes the whole lines of data[0, len) and returns the bytes used.
 std::size_t encode_lines(const unsigned char *data, std::size_t len, BlockOutput &out) {
   constexpr std::size_t kLinesPerFlush = BlockOutput::kSize / (kLineChars + 1) - 1;
@@ -86,7 +65,7 @@ extern "C" void to64(FILE *in, FILE *out, int portable) {
     unsigned char lines[kLinesSize] = {};
     std::size_t held = 0;  // bytes of a partial line at the front of `lines`
     while (input.refill(input.size())) {
-      held += expand_lf(input.data(), input.size(), lines + held);
+      held += kernel_ops().expand_lf(input.data(), input.size(), lines + held);
       const std::size_t used = encode_lines(lines, held, output);
       std::memmove(lines, lines + used, held - used);
       held -= used;

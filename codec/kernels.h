@@ -52,6 +52,9 @@ struct KernelOps {
   // Returns the characters consumed, a multiple of 4; writes 3 bytes per
   // group.
   std::size_t (*decode_run)(const unsigned char *in, std::size_t len, unsigned char *out);
+  // Copies in[0, len) to out with every LF turned into CR LF; returns the
+  // length written (at most 2 * len).
+  std::size_t (*expand_lf)(const unsigned char *in, std::size_t len, unsigned char *out);
   // Length of the prefix of in[0, len) made of bytes that quoted-printable
   // writes unchanged inside a line: tab, blank and "!" to "~" except "=".
   std::size_t (*qp_plain_run)(const unsigned char *in, std::size_t len);

@@ -7,6 +7,7 @@
 #include "tables.h"
 
 #include <cstddef>
+#include <cstring>
 
 namespace octafold::scalar {
 
@@ -38,6 +39,37 @@ inline std::size_t decode_groups(const unsigned char *in, std::size_t len, unsig
     out[2] = static_cast<unsigned char>(v);
   }
   return i;
+}
+
+// Copies src to dst with every LF turned into CR LF; returns the length
+// written (at most twice n).
+inline std::size_t expand_lf(const unsigned char *src, std::size_t n, unsigned char *dst) {
+  unsigned char *const start = dst;
+  while (n != 0) {
+    const auto *lf = static_cast<const unsigned char *>(std::memchr(src, '\n', n));
+    const std::size_t run = lf == nullptr ? n : static_cast<std::size_t>(lf - src);
+    std::memcpy(dst, src, run);
+    dst += run;
+    src += run;
+    n -= run;
+    if (lf != nullptr) {
+      *dst++ = '\r';
+      *dst++ = '\n';
+      ++src;
+      --n;
+    }
+  }
+  return static_cast<std::size_t>(dst - start);
+}
+
+// For the vector LF expansions: the piece in[from, pos) has just been moved
+// to `out` (with bytes past it, which later moves overwrite) and in[pos] is
+// an LF. Writes CR LF after the piece and returns the end.
+inline unsigned char *end_piece(unsigned char *out, std::size_t from, std::size_t pos) {
+  out += pos - from;
+  out[0] = '\r';
+  out[1] = '\n';
+  return out + 2;
 }
 
 // Bytes that quoted-printable writes unchanged inside a line.

@@ -113,7 +113,32 @@ OCTAFOLD_AVX2 std::size_t qp_plain_run(const unsigned char *in, std::size_t len)
   return i + scalar::qp_plain_run(in + i, len - i);
 }
 
-constexpr KernelOps kAvx2 = {encode_lines, decode_run, qp_plain_run};
+OCTAFOLD_AVX2 inline __m256i load32(const unsigned char *p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+
+// As in the AVX-512 kernel, 32 input bytes a step.
+OCTAFOLD_AVX2 std::size_t expand_lf(const unsigned char *in, std::size_t len, unsigned char *out) {
+  unsigned char *const start = out;
+  const __m256i lf = _mm256_set1_epi8('\n');
+  std::size_t i = 0;
+  for (; i + 32 <= len; i += 32) {
+    auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(load32(in + i), lf)));
+    std::size_t from = 0;
+    while (mask != 0) {
+      const auto pos = static_cast<std::size_t>(__builtin_ctz(mask));
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), load32(in + i + from));
+      out = scalar::end_piece(out, from, pos);
+      from = pos + 1;
+      mask &= mask - 1;
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), load32(in + i + from));
+    out += 32 - from;
+  }
+  return static_cast<std::size_t>(out - start) + scalar::expand_lf(in + i, len - i, out);
+}
+
+constexpr KernelOps kAvx2 = {encode_lines, decode_run, expand_lf, qp_plain_run};
 
 }  // namespace
 

@@ -101,7 +101,32 @@ OCTAFOLD_AVX512 std::size_t qp_plain_run(const unsigned char *in, std::size_t le
   return i + scalar::qp_plain_run(in + i, len - i);
 }
 
-constexpr KernelOps kAvx512 = {encode_lines, decode_run, qp_plain_run};
+// 64 input bytes a step, so that the next load does not wait for this
+// step's LFs. Each piece up to an LF is stored with one 64-byte move from
+// where it starts; what follows overwrites the bytes past it, or they land
+// in the slack.
+OCTAFOLD_AVX512 std::size_t expand_lf(const unsigned char *in, std::size_t len,
+                                      unsigned char *out) {
+  unsigned char *const start = out;
+  const __m512i lf = _mm512_set1_epi8('\n');
+  std::size_t i = 0;
+  for (; i + 64 <= len; i += 64) {
+    std::uint64_t mask = _mm512_cmpeq_epi8_mask(load64(in + i), lf);
+    std::size_t from = 0;
+    while (mask != 0) {
+      const auto pos = static_cast<std::size_t>(__builtin_ctzll(mask));
+      _mm512_storeu_si512(out, load64(in + i + from));
+      out = scalar::end_piece(out, from, pos);
+      from = pos + 1;
+      mask &= mask - 1;
+    }
+    _mm512_storeu_si512(out, load64(in + i + from));
+    out += 64 - from;
+  }
+  return static_cast<std::size_t>(out - start) + scalar::expand_lf(in + i, len - i, out);
+}
+
+constexpr KernelOps kAvx512 = {encode_lines, decode_run, expand_lf, qp_plain_run};
 
 }  // namespace
 
