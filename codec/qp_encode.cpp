@@ -9,6 +9,7 @@
 #include "scalar.h"
 #include "tables.h"
 
+#include <array>
 #include <cstring>
 
 namespace {
@@ -24,8 +25,36 @@ constexpr std::size_t kKeep = kFromRestLen;
 constexpr std::size_t kStepOutput = static_cast<std::size_t>(kSoftBreakColumn) + 2;
 constexpr std::size_t kChunkOutput = 4096;
 
-bool needs_escape(unsigned char c, int column) {
+constexpr bool needs_escape(unsigned char c, int column) {
   return (c < 32 && c != '\t' && c != '\n') || c == '=' || c > 126 || (c == '.' && column == 0);
+}
+
+// Inside a line (column above 0) every byte but LF is written either as
+// itself or as "=HH": its text, padded to 4 bytes for one store, and width.
+struct Item {
+  unsigned char text[4];
+  unsigned char width;
+};
+constexpr std::array<Item, 256> make_items() {
+  std::array<Item, 256> t{};
+  for (unsigned c = 0; c < 256; ++c) {
+    const auto b = static_cast<unsigned char>(c);
+    if (needs_escape(b, 1)) {
+      t[c] = {{'=', static_cast<unsigned char>(hex_digits[c >> 4]),
+               static_cast<unsigned char>(hex_digits[c & 0xF]), 0},
+              3};
+    } else {
+      t[c] = {{b, 0, 0, 0}, 1};
+    }
+  }
+  return t;
+}
+constexpr std::array<Item, 256> kItems = make_items();
+static_assert(kItems['='].width == 3 && kItems['.'].width == 1 && kItems[' '].width == 1 &&
+              kItems[0x7F].width == 3 && kItems['\t'].width == 1);
+
+bool plain4(const unsigned char *p) {
+  return (kItems[p[0]].width | kItems[p[1]].width | kItems[p[2]].width | kItems[p[3]].width) == 1;
 }
 
 struct Encoder {
@@ -41,13 +70,25 @@ std::size_t encode_block(Encoder &e, const unsigned char *data, std::size_t len,
   std::size_t i = 0;
   bool waiting = false;  // for the look-ahead's bytes in the next block
   while (i < len && !waiting) {
+    // The 4-byte stores of single items may write one byte past the step's
+    // output; kSlack covers it.
     unsigned char *const begin = out.room(kChunkOutput + kStepOutput);
     unsigned char *o = begin;
     while (i < len && o < begin + kChunkOutput) {
       const unsigned char c = data[i];
-      if (e.column > 0 && scalar::qp_plain(c)) {
-        // Inside a line "." and "F" are plain too: the rules that escape
-        // them look at line starts only.
+      const bool in_line = e.column > 0 && c != '\n';
+      // Inside a line "." and "F" are plain too: the rules that escape them
+      // look at line starts only. Where four plain bytes follow, the kernel
+      // finds the run; otherwise one item is one store, without branches
+      // that random data would mispredict.
+      if (in_line && !(i + 4 <= len && plain4(data + i))) {
+        const Item &item = kItems[c];
+        std::memcpy(o, item.text, sizeof item.text);
+        o += item.width;
+        e.column += item.width;
+        e.prev = item.width == 1 ? c : kNeutral;
+        ++i;
+      } else if (in_line) {
         const std::size_t room = static_cast<std::size_t>(kSoftBreakColumn - e.column);
         const std::size_t avail = len - i < room ? len - i : room;
         const std::size_t run = ops.qp_plain_run(data + i, avail);
