@@ -19,9 +19,11 @@ import time
 MIB = 1 << 20
 
 PERL_QP = ["perl", "-MMIME::QuotedPrint", "-0777", "-ne", "print encode_qp($_)"]
-PY_B2A = ["python3", "-c",
+# The interpreter itself, not a launcher script in front of it, so that the
+# peer is not charged for the launcher's start-up.
+PY_B2A = [sys.executable, "-c",
           "import sys,binascii; sys.stdout.buffer.write(binascii.b2a_qp(sys.stdin.buffer.read()))"]
-PY_A2B = ["python3", "-c",
+PY_A2B = [sys.executable, "-c",
           "import sys,binascii; sys.stdout.buffer.write(binascii.a2b_qp(sys.stdin.buffer.read()))"]
 
 
