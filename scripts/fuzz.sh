@@ -25,13 +25,18 @@ while read -r name; do
   mkdir -p "$work"
   seeds=()
   [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
-  echo "== fuzz_$name for ${seconds}s"
+  log=$build/fuzz_$name.log
   # -close_fd_mask=2 silences the decoders' warnings; libFuzzer and the
-  # sanitizers still report on a descriptor of their own.
-  if ! "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+  # sanitizers still report on a descriptor of their own. The full log goes
+  # to a file; a failure prints its end.
+  if "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
       -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="fuzz/artifacts/$name-" \
-      "$work" "${seeds[@]}"; then
+      "$work" "${seeds[@]}" >"$log" 2>&1; then
+    echo "fuzz_$name: $(grep -m1 '^Done' "$log" || echo 'done'), no failure (log: $log)"
+  else
     failed+=("$name")
+    echo "fuzz_$name: FAILED (log: $log)"
+    tail -n 60 "$log"
   fi
 done <"$build/fuzz/fuzzers.txt"
 
