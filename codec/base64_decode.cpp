@@ -3,12 +3,12 @@
 // Without a boundary list it reads whole blocks and lets the kernel decode
 // runs of clean groups; white space, "=" and bytes outside the alphabet go
 // through the group-at-a-time path below.
+#include <cstring>
+
 #include "block_io.h"
 #include "kernels.h"
 #include "octafold.h"
 #include "tables.h"
-
-#include <cstring>
 
 namespace {
 
@@ -108,8 +108,7 @@ extern "C" void from64(FILE *in, FILE *out, const char *const *boundaries, int *
     // the up to 3 characters of a group begun before it.
     unsigned char *const start = output.room(input.size() / 4 * 3 + 6 + kSlack);
     const std::size_t from = output.size();
-    unsigned char *const stop =
-        decode_block(d, input.data(), input.data() + input.size(), start);
+    unsigned char *const stop = decode_block(d, input.data(), input.data() + input.size(), start);
     std::size_t len = from + static_cast<std::size_t>(stop - start);
     if (portable) len = fold_crlf(output.begin(), from == 0 ? 0 : from - 1, len);
     output.truncate(len);

@@ -1,12 +1,12 @@
 // Base64 encoder (RFC 2045, section 6.8): 72-character lines ended by LF.
 // Reads whole blocks and encodes whole lines with the selected kernel; the
 // last, shorter line is padded here.
+#include <cstring>
+
 #include "block_io.h"
 #include "kernels.h"
 #include "octafold.h"
 #include "scalar.h"
-
-#include <cstring>
 
 namespace {
 

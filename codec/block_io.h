@@ -3,11 +3,11 @@
 #ifndef OCTAFOLD_BLOCK_IO_H
 #define OCTAFOLD_BLOCK_IO_H
 
-#include "kernels.h"
-
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+
+#include "kernels.h"
 
 namespace octafold {
 

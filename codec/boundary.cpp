@@ -1,14 +1,13 @@
 // Multipart boundary lines (RFC 2046, section 5.1.1).
-#include "octafold.h"
-#include "internal.h"
-
 #include <cstring>
+
+#include "internal.h"
+#include "octafold.h"
 
 // The match is a prefix match on purpose: a boundary line may carry trailing
 // white space (and the decoders' line may be cut at their buffer size), so
 // only the delimiter itself and the "--" that marks a closing line count.
-extern "C" int PendingBoundary(const char *line, const char *const *boundaries,
-                               int *count) {
+extern "C" int PendingBoundary(const char *line, const char *const *boundaries, int *count) {
   if (line[0] != '-' || line[1] != '-') return 0;
   for (int i = 0; i < *count; ++i) {
     const std::size_t n = std::strlen(boundaries[i]);

@@ -1,5 +1,6 @@
 // Kernel selection and the block size of the block paths.
 #include "kernels.h"
+
 #include "scalar.h"
 
 namespace octafold {
@@ -11,8 +12,8 @@ void encode_lines_portable(const unsigned char *in, std::size_t lines, char *out
   }
 }
 
-constexpr KernelOps kPortable = {encode_lines_portable, scalar::decode_groups,
-                                 scalar::expand_lf, scalar::qp_plain_run};
+constexpr KernelOps kPortable = {encode_lines_portable, scalar::decode_groups, scalar::expand_lf,
+                                 scalar::qp_plain_run};
 
 bool cpu_has(Kernel k) {
 #if defined(__x86_64__) || defined(__i386__)

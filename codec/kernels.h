@@ -13,8 +13,7 @@ namespace octafold {
 // boundary line; tests compare the block paths against them.
 namespace ref {
 void to64(std::FILE *in, std::FILE *out, int portable);
-void from64(std::FILE *in, std::FILE *out, const char *const *boundaries, int *count,
-            int portable);
+void from64(std::FILE *in, std::FILE *out, const char *const *boundaries, int *count, int portable);
 void toqp(std::FILE *in, std::FILE *out);
 void fromqp(std::FILE *in, std::FILE *out, const char *const *boundaries, int *count);
 }  // namespace ref

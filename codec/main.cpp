@@ -5,14 +5,14 @@
 //        warning about damaged input does not change this)
 //   255  a usage error, a file that cannot be opened, an output file that is
 //        the input file, or a read or write error while coding
-#include "octafold.h"
-
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "octafold.h"
 
 namespace {
 
@@ -55,8 +55,8 @@ bool same_regular_file(const char *name, FILE *stream) {
   if (stat(name, &by_name) != 0 || fstat(fileno(stream), &by_stream) != 0) return false;
   dev_t d1{}, d2{};
   ino_t i1{}, i2{};
-  return regular_file_id(by_name, d1, i1) && regular_file_id(by_stream, d2, i2) &&
-         d1 == d2 && i1 == i2;
+  return regular_file_id(by_name, d1, i1) && regular_file_id(by_stream, d2, i2) && d1 == d2 &&
+         i1 == i2;
 }
 
 // Opening the input as output would truncate it before a byte was read.

@@ -2,12 +2,12 @@
 // a malformed escape still yields a byte, so no text is ever dropped.
 // Without a boundary list it reads whole blocks and copies the text between
 // escapes whole.
+#include <cstring>
+
 #include "block_io.h"
 #include "kernels.h"
 #include "octafold.h"
 #include "tables.h"
-
-#include <cstring>
 
 namespace {
 
@@ -20,8 +20,7 @@ constexpr std::size_t kChunkOutput = 4096;
 // Decodes from data[0, len); returns the bytes consumed, fewer than len only
 // when an escape needs bytes of the next block. Without a boundary list a
 // hard line end is written at once: nothing can drop it.
-std::size_t decode_block(const unsigned char *data, std::size_t len, bool last,
-                         BlockOutput &out) {
+std::size_t decode_block(const unsigned char *data, std::size_t len, bool last, BlockOutput &out) {
   std::size_t i = 0;
   while (i < len) {
     const std::size_t n = len - i < kChunkOutput ? len - i : kChunkOutput;

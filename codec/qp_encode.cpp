@@ -3,14 +3,14 @@
 // dot-stuffing) and the "F" of a "From " that starts a line (mbox quoting).
 // Reads whole blocks; inside a line, runs of bytes that need no escape are
 // found by the kernel and copied whole.
+#include <array>
+#include <cstring>
+
 #include "block_io.h"
 #include "kernels.h"
 #include "octafold.h"
 #include "scalar.h"
 #include "tables.h"
-
-#include <array>
-#include <cstring>
 
 namespace {
 
@@ -158,7 +158,8 @@ extern "C" void toqp(FILE *in, FILE *out) {
   BlockOutput output(out);
   Encoder e;
   std::size_t used = 0;
-  while (input.refill(used)) used = encode_block(e, input.data(), input.size(), input.ended(), output);
+  while (input.refill(used))
+    used = encode_block(e, input.data(), input.size(), input.ended(), output);
   // A look-ahead that waited for a block that never came ends at the end.
   encode_block(e, input.data(), input.size(), true, output);
   // An unfinished last line ends in a soft line break.

@@ -3,11 +3,11 @@
 #ifndef OCTAFOLD_SCALAR_H
 #define OCTAFOLD_SCALAR_H
 
-#include "kernels.h"
-#include "tables.h"
-
 #include <cstddef>
 #include <cstring>
+
+#include "kernels.h"
+#include "tables.h"
 
 namespace octafold::scalar {
 
@@ -73,9 +73,7 @@ inline unsigned char *end_piece(unsigned char *out, std::size_t from, std::size_
 }
 
 // Bytes that quoted-printable writes unchanged inside a line.
-constexpr bool qp_plain(unsigned char c) {
-  return c == '\t' || (c >= ' ' && c <= '~' && c != '=');
-}
+constexpr bool qp_plain(unsigned char c) { return c == '\t' || (c >= ' ' && c <= '~' && c != '='); }
 
 inline std::size_t qp_plain_run(const unsigned char *in, std::size_t len) {
   std::size_t i = 0;

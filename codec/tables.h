@@ -8,13 +8,12 @@
 namespace octafold {
 
 inline constexpr std::array<char, 64> base64_digits = {
-    'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M',
-    'N', 'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z',
-    'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm',
-    'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v', 'w', 'x', 'y', 'z',
-    '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '+', '/'};
-static_assert(base64_digits[25] == 'Z' && base64_digits[51] == 'z' &&
-              base64_digits[61] == '9' && base64_digits[63] == '/');
+    'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P',
+    'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', 'a', 'b', 'c', 'd', 'e', 'f',
+    'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v',
+    'w', 'x', 'y', 'z', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '+', '/'};
+static_assert(base64_digits[25] == 'Z' && base64_digits[51] == 'z' && base64_digits[61] == '9' &&
+              base64_digits[63] == '/');
 
 // Bytes outside the alphabet take this value and enter the decoder's
 // arithmetic as eight set bits.
@@ -28,9 +27,9 @@ constexpr std::array<unsigned char, 256> make_base64_values() {
   return t;
 }
 inline constexpr std::array<unsigned char, 256> base64_values = make_base64_values();
-static_assert(base64_values['A'] == 0 && base64_values['z'] == 51 &&
-              base64_values['/'] == 63 && base64_values['='] == kNotBase64 &&
-              base64_values['-'] == kNotBase64 && base64_values[0xC1] == kNotBase64);
+static_assert(base64_values['A'] == 0 && base64_values['z'] == 51 && base64_values['/'] == 63 &&
+              base64_values['='] == kNotBase64 && base64_values['-'] == kNotBase64 &&
+              base64_values[0xC1] == kNotBase64);
 
 inline constexpr std::array<char, 16> hex_digits = {'0', '1', '2', '3', '4', '5', '6', '7',
                                                     '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};

@@ -19,8 +19,6 @@
 //      a boundary line that never comes, a header line longer than 998
 //      characters, a boundary longer than 70, multiparts nested too deeply
 //   2  usage error, or a file that cannot be opened, read or written
-#include "octafold.h"
-
 #include <sys/stat.h>
 
 #include <cctype>
@@ -29,6 +27,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "octafold.h"
 
 namespace {
 
@@ -64,7 +64,8 @@ const char *input_name = "-";
 
 bool equal_ignoring_case(const char *a, const char *b) {
   for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+    if (std::tolower(static_cast<unsigned char>(*a)) !=
+        std::tolower(static_cast<unsigned char>(*b)))
       return false;
   }
   return *a == *b;
@@ -365,7 +366,8 @@ class Splitter {
 
     char path[kPathSize];
     const unsigned index = ++parts_;
-    if (std::snprintf(path, sizeof path, "%s/part-%03u", dir_, index) >= static_cast<int>(sizeof path))
+    if (std::snprintf(path, sizeof path, "%s/part-%03u", dir_, index) >=
+        static_cast<int>(sizeof path))
       fail(kExitTrouble, "output path too long");
     std::FILE *out = std::fopen(path, "wb");
     if (out == nullptr) fail(kExitTrouble, "%s: %s", path, std::strerror(errno));

@@ -1,13 +1,13 @@
 // Base64 round trip, with and without the portable flag: the encoder must
 // match a plain reference encoding of RFC 2045 (72-character lines, each
 // ended by LF), and the decoder must give every input back unchanged.
-#include "harness.h"
-#include "octafold.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "harness.h"
+#include "octafold.h"
 
 namespace {
 
@@ -49,9 +49,8 @@ std::string encode(std::string_view data, int portable) {
 }
 
 std::string decode(std::string_view text, int portable) {
-  return fuzz::run(text, [portable](FILE *in, FILE *out) {
-    from64(in, out, nullptr, nullptr, portable);
-  });
+  return fuzz::run(
+      text, [portable](FILE *in, FILE *out) { from64(in, out, nullptr, nullptr, portable); });
 }
 
 }  // namespace

@@ -13,15 +13,15 @@
 //   bits 1-2  number of entries, 0 to 3
 //   bits 3-4  how far the count lies below the number of entries (so it can
 //             be 0 or negative, which must disable every entry)
-#include "harness.h"
-#include "octafold.h"
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "harness.h"
+#include "octafold.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ bool is_space(char c) {
 
 // Where a decoder call must end, and the boundary count it must leave.
 struct Stop {
-  std::size_t pos = 0;         // bytes consumed from the text
+  std::size_t pos = 0;  // bytes consumed from the text
   int count = 0;
   bool on_boundary = false;
   std::size_t line_begin = 0;  // of the boundary line, when on_boundary

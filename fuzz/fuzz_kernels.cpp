@@ -4,16 +4,16 @@
 //
 // Input layout: byte 0 picks the coder, byte 1 the kernel, byte 2 the block
 // size; the rest is the coder's input.
-#include "../codec/kernels.h"
-#include "harness.h"
-#include "octafold.h"
-
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+
+#include "../codec/kernels.h"
+#include "harness.h"
+#include "octafold.h"
 
 namespace {
 
@@ -25,8 +25,10 @@ struct Pair {
 };
 
 constexpr Pair kCoders[] = {
-    {[](FILE *i, FILE *o) { to64(i, o, 0); }, [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 0); }},
-    {[](FILE *i, FILE *o) { to64(i, o, 1); }, [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 1); }},
+    {[](FILE *i, FILE *o) { to64(i, o, 0); },
+     [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 0); }},
+    {[](FILE *i, FILE *o) { to64(i, o, 1); },
+     [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 1); }},
     {[](FILE *i, FILE *o) { from64(i, o, nullptr, nullptr, 0); },
      [](FILE *i, FILE *o) { octafold::ref::from64(i, o, nullptr, nullptr, 0); }},
     {[](FILE *i, FILE *o) { from64(i, o, nullptr, nullptr, 1); },

@@ -2,13 +2,13 @@
 // what RFC 2045 allows on the wire (printable ASCII, escapes with upper-case
 // digits, lines of at most 76 characters, no blank or tab before a line
 // end), and decoding it must give the input back unchanged.
-#include "harness.h"
-#include "octafold.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "harness.h"
+#include "octafold.h"
 
 namespace {
 

@@ -1,16 +1,15 @@
 // Properties of the base64 coders over random inputs: decoding undoes
 // encoding, the line layout holds, white space in the text does not matter,
 // and the plain encoding is the common RFC 2045 layout at 72 columns.
-#include "octafold.h"
-#include "support.h"
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
 #include <random>
 #include <string>
+
+#include "octafold.h"
+#include "support.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // to64, from64 and PendingBoundary through the public header, on real streams.
-#include "octafold.h"
-#include "support.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "octafold.h"
+#include "support.h"
 
 namespace {
 
@@ -109,8 +109,12 @@ TEST(From64, Table) {
       // Bytes outside the alphabet count as 0xFF, 0xA0 too (not white space).
       {"Q-I=", 0, "\x43\xF2", ""},
       {"-AAA", 0, "\xFC\0\0"s, ""},
-      {"\xFF" "AAA", 0, "\xFC\0\0"s, ""},
-      {"\xA0" "AAA", 0, "\xFC\0\0"s, ""},
+      {"\xFF"
+       "AAA",
+       0, "\xFC\0\0"s, ""},
+      {"\xA0"
+       "AAA",
+       0, "\xFC\0\0"s, ""},
       {"////", 0, "\xFF\xFF\xFF", ""},
       // Without a boundary list "--b" is data, and here a short group.
       {"QUJD\n--b\n", 0, "ABC", kEof},
@@ -171,21 +175,17 @@ TEST(From64, BoundaryTable) {
       {"QUJD\n--inner--\nQUJD", {"--outer", "--inner"}, 2, 0, "ABC", "", 1, "QUJD"},
       // The line buffer holds 199 bytes: a 199-byte line is read whole, a
       // longer one is cut and its rest read as a new line.
-      {dash_a(197) + "\nQUJD", b, 1, 0, "ABC", kIgnoring + dash_a(197) + "\n\n", 1,
-       ""},
+      {dash_a(197) + "\nQUJD", b, 1, 0, "ABC", kIgnoring + dash_a(197) + "\n\n", 1, ""},
       {dash_a(198) + "\nQUJD", b, 1, 0, "ABC", kIgnoring + dash_a(198) + "\n", 1, ""},
-      {dash_a(199) + "\n", b, 1, 0, "", kIgnoring + dash_a(198) + "\n" + kEof, 1,
-       ""},
-      {dash_a(250) + "\n", b, 1, 0, std::string(39, '\0'),
-       kIgnoring + dash_a(198) + "\n", 1, ""},
+      {dash_a(199) + "\n", b, 1, 0, "", kIgnoring + dash_a(198) + "\n" + kEof, 1, ""},
+      {dash_a(250) + "\n", b, 1, 0, std::string(39, '\0'), kIgnoring + dash_a(198) + "\n", 1, ""},
       {"QUJD\n--b" + rep(" ", 196) + "x\nQUJD", b, 1, 0, "ABC", "", 1, "x\nQUJD"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE("input " + visible(c.in));
     int count = c.count;
-    const Outcome o = call_coder(c.in, [&](FILE *in, FILE *out) {
-      from64(in, out, c.entries.data(), &count, c.portable);
-    });
+    const Outcome o = call_coder(
+        c.in, [&](FILE *in, FILE *out) { from64(in, out, c.entries.data(), &count, c.portable); });
     EXPECT_EQ(visible(o.out), visible(c.out));
     EXPECT_EQ(o.err, c.err);
     EXPECT_EQ(count, c.count_after);

@@ -1,9 +1,6 @@
 // octafold run as a user runs it: real processes in a scratch directory,
 // real files, exit statuses and messages.
-#include "support.h"
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +8,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support.h"
 
 namespace {
 
@@ -41,7 +40,9 @@ struct CliCase {
   std::string redirect = {};  // a shell redirection of octafold's own streams
 };
 
-std::string same(const std::string &name) { return "octafold: " + name + ": input file is output file\n"; }
+std::string same(const std::string &name) {
+  return "octafold: " + name + ": input file is output file\n";
+}
 
 // Every case starts in a fresh directory holding these.
 void make_fixture(const fs::path &dir) {
@@ -94,14 +95,29 @@ const CliCase kCases[] = {
     {"o_then_o_last", {"-o", "out", "-o"}, "abc", "", kNeedsName, 255, {{"out", ""}}},
     {"o_directory", {"-o", "sub"}, "abc", "", "sub: Is a directory\n", 255},
     {"o_missing_dir", {"-o", "no/out"}, "abc", "", "no/out: No such file or directory\n", 255},
-    {"o_then_missing_input", {"-o", "out", "missing"}, "abc", "",
-     "missing: No such file or directory\n", 255, {{"out", ""}}},
+    {"o_then_missing_input",
+     {"-o", "out", "missing"},
+     "abc",
+     "",
+     "missing: No such file or directory\n",
+     255,
+     {{"out", ""}}},
     // Input files.
     {"input", {"abc"}, "zzz", "YWJj\n", "", 0},
     {"input_then_u", {"b64", "-u"}, "zzz", "ABC", "", 0},
     {"two_inputs_second_read", {"abc", "xyz"}, "", "eHl6\n", "", 0},
-    {"first_input_missing", {"missing", "xyz"}, "", "", "missing: No such file or directory\n", 255},
-    {"second_input_missing", {"abc", "missing"}, "", "", "missing: No such file or directory\n", 255},
+    {"first_input_missing",
+     {"missing", "xyz"},
+     "",
+     "",
+     "missing: No such file or directory\n",
+     255},
+    {"second_input_missing",
+     {"abc", "missing"},
+     "",
+     "",
+     "missing: No such file or directory\n",
+     255},
     {"dash_named_input", {"./-q"}, "", "LXEK\n", "", 0},
     // Read and write errors end with 255; output written before stays.
     {"o_full", {"-o", "/dev/full"}, "abc", "", kFull, 255},
@@ -118,7 +134,12 @@ const CliCase kCases[] = {
     {"stdin_directory", {"-u"}, "", "", kIsDir, 255, {}, {}, "<sub"},
     // An output file that is the input stream is refused before truncation.
     {"same_file", {"abc", "-o", "abc"}, "", "", same("abc"), 255, {{"abc", "abc"}}},
-    {"same_file_other_spelling", {"abc", "-o", "./abc"}, "", "", same("./abc"), 255,
+    {"same_file_other_spelling",
+     {"abc", "-o", "./abc"},
+     "",
+     "",
+     same("./abc"),
+     255,
      {{"abc", "abc"}}},
     {"same_file_hard_link", {"abc", "-o", "hard"}, "", "", same("hard"), 255, {{"abc", "abc"}}},
     {"same_file_symlink", {"-u", "sym", "-o", "abc"}, "", "", same("abc"), 255, {{"abc", "abc"}}},
@@ -126,7 +147,12 @@ const CliCase kCases[] = {
     {"output_is_stdin", {"-o", "abc"}, "", "", same("abc"), 255, {{"abc", "abc"}}, {}, "<abc"},
     {"input_is_stdout", {"abc"}, "", "", same("abc"), 255, {{"abc", ""}}, {}, ">abc"},
     {"only_current_input_counts", {"abc", "xyz", "-o", "abc"}, "", "", "", 0, {{"abc", "eHl6\n"}}},
-    {"only_current_output_counts", {"-o", "abc", "-o", "out", "abc"}, "", "", "", 0,
+    {"only_current_output_counts",
+     {"-o", "abc", "-o", "out", "abc"},
+     "",
+     "",
+     "",
+     0,
      {{"abc", ""}, {"out", ""}}},
     {"dev_null_both", {"/dev/null", "-o", "/dev/null"}, "", "", "", 0},
     {"dev_null_redirected", {"-o", "/dev/null"}, "", "", "", 0, {}, {}, "</dev/null"},
@@ -148,7 +174,8 @@ TEST_P(Cli, Run) {
                           std::find(c.args.begin(), c.args.end(), "/dev/full") != c.args.end();
   if (wants_full && access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no writable /dev/full here";
   std::vector<std::string> argv = {OCTAFOLD_BIN};
-  if (!c.redirect.empty()) argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" " + c.redirect, OCTAFOLD_BIN};
+  if (!c.redirect.empty())
+    argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" " + c.redirect, OCTAFOLD_BIN};
   argv.insert(argv.end(), c.args.begin(), c.args.end());
 
   const auto o = testing_support::run_program(argv, c.in, dir_);
@@ -175,7 +202,8 @@ TEST(CliWriteError, OutputWrittenBeforeTheErrorStays) {
   const std::string full = testing_support::run_program({OCTAFOLD_BIN, "in"}, "", dir).out;
 
   const auto o = testing_support::run_program(
-      {"/bin/sh", "-c", "ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\"", OCTAFOLD_BIN, "in", "-o", "out"},
+      {"/bin/sh", "-c", "ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\"", OCTAFOLD_BIN, "in", "-o",
+       "out"},
       "", dir);
   const std::string kept = testing_support::read_file(dir / "out");
   fs::remove_all(dir);

@@ -3,18 +3,14 @@
 // away, and inputs far beyond any buffer. Whatever goes wrong must show in the
 // exit status and on standard error; whatever ends with status 0 must be
 // complete.
-#include "octafold.h"
-#include "support.h"
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -29,6 +25,9 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "octafold.h"
+#include "support.h"
 
 // Helpers have external linkage: each of the two builds of this file (see
 // OCTAFOLD_FAULTS_BIG below) uses only some of them.
@@ -178,7 +177,7 @@ pid_t start(const Launch &l) {
 }
 
 struct Ended {
-  int status = 0;        // exit status, or 128 + N after death by signal N
+  int status = 0;  // exit status, or 128 + N after death by signal N
   long peak_rss_kib = 0;
 };
 
@@ -204,7 +203,8 @@ Result run(const std::vector<std::string> &args, int in, int out, bool ignore_si
   const Fd captured = temp_file();
   const int out_fd = out == kCapture ? captured.get() : out;
   const Ended e = finish(start({args, in, out_fd, err.get(), ignore_sigpipe}));
-  return {out == kCapture ? contents(captured.get()) : std::string(), contents(err.get()), e.status};
+  return {out == kCapture ? contents(captured.get()) : std::string(), contents(err.get()),
+          e.status};
 }
 
 Result run_on(const std::vector<std::string> &args, const std::string &input) {
@@ -248,17 +248,19 @@ std::vector<std::string> encoder_of(std::vector<std::string> args) {
 std::string coded(const std::vector<std::string> &args, const std::string &input) {
   const bool qp = std::find(args.begin(), args.end(), "-q") != args.end();
   const bool decode = decodes(args);
-  return call_coder(input, [&](FILE *in, FILE *out) {
-           if (qp && decode) {
-             fromqp(in, out, nullptr, nullptr);
-           } else if (qp) {
-             toqp(in, out);
-           } else if (decode) {
-             from64(in, out, nullptr, nullptr, 0);
-           } else {
-             to64(in, out, 0);
-           }
-         }).out;
+  return call_coder(input,
+                    [&](FILE *in, FILE *out) {
+                      if (qp && decode) {
+                        fromqp(in, out, nullptr, nullptr);
+                      } else if (qp) {
+                        toqp(in, out);
+                      } else if (decode) {
+                        from64(in, out, nullptr, nullptr, 0);
+                      } else {
+                        to64(in, out, 0);
+                      }
+                    })
+      .out;
 }
 
 #ifndef OCTAFOLD_FAULTS_BIG
@@ -407,7 +409,8 @@ TEST(ReadFaults, FilesThatCannotBeUsed) {
   };
   const std::vector<Row> rows = {
       {"missing input", {missing}, missing + ": " + error_text(ENOENT) + "\n"},
-      {"output in a missing directory", {"-o", missing + "/out"},
+      {"output in a missing directory",
+       {"-o", missing + "/out"},
        missing + "/out: " + error_text(ENOENT) + "\n"},
       {"directory as output", {"-o", dir}, dir + ": " + error_text(EISDIR) + "\n"},
   };
@@ -528,7 +531,7 @@ TEST(ShrinkingInput, OutputEncodesExactlyWhatWasRead) {
   const TempDir tmp;
   const std::string &dir = tmp.path;
   const std::string path = dir + "/shrinking";
-  const off_t ahead = 4 * kMiB;  // beyond where octafold can have read to
+  const off_t ahead = 4 * kMiB;   // beyond where octafold can have read to
   const off_t behind = kMiB / 4;  // before it
 
   write_file(path, original);
@@ -704,8 +707,8 @@ Streamed stream_through(const std::vector<std::string> &args, std::uint64_t size
   const Fd err1 = temp_file(), err2 = temp_file();
   const pid_t encoder =
       start({args, feed.read.get(), middle.write.get(), err1.get(), false, kAddressSpace});
-  const pid_t decoder = start(
-      {with(args, {"-u"}), middle.read.get(), result.write.get(), err2.get(), false, kAddressSpace});
+  const pid_t decoder = start({with(args, {"-u"}), middle.read.get(), result.write.get(),
+                               err2.get(), false, kAddressSpace});
   feed.read.reset();
   middle.read.reset();
   middle.write.reset();
@@ -732,7 +735,8 @@ Streamed stream_through(const std::vector<std::string> &args, std::uint64_t size
         at = 0;
       }
       const std::size_t k = std::min(static_cast<std::size_t>(n) - i, kChunk - at);
-      if (s.first_difference == UINT64_MAX && std::memcmp(got.data() + i, want.data() + at, k) != 0) {
+      if (s.first_difference == UINT64_MAX &&
+          std::memcmp(got.data() + i, want.data() + at, k) != 0) {
         s.first_difference = s.received + i;
       }
       i += k;
@@ -768,7 +772,8 @@ TEST(BigStream, ThroughPipesInBoundedMemory) {
       {"base64", {}, std::uint64_t{4} << 30},
       {"quoted-printable", {"-q"}, std::uint64_t{256} << 20},
   };
-  struct sigaction ignore {}, saved {};
+  struct sigaction ignore {
+  }, saved{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &saved);  // a coder that dies must fail the test, not end it
   for (const auto &row : rows) {

@@ -3,8 +3,6 @@
 // reference coders do, for random inputs and for inputs built so that
 // special bytes land on every block edge.
 #include "kernels.h"
-#include "octafold.h"
-#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +10,9 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "octafold.h"
+#include "support.h"
 
 namespace {
 
@@ -31,27 +32,40 @@ struct Coder {
   std::vector<std::string> edge_pieces;
 };
 
-const std::string kB64Alphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const std::string kB64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 std::vector<Coder> coders() {
   return {
-      {"to64", [](FILE *i, FILE *o) { to64(i, o, 0); },
-       [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 0); }, "\n\r", {"\n", "\r\n"}},
-      {"to64 portable", [](FILE *i, FILE *o) { to64(i, o, 1); },
-       [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 1); }, "\n\r", {"\n", "\r\n", "\n\n"}},
-      {"from64", [](FILE *i, FILE *o) { from64(i, o, nullptr, nullptr, 0); },
+      {"to64",
+       [](FILE *i, FILE *o) { to64(i, o, 0); },
+       [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 0); },
+       "\n\r",
+       {"\n", "\r\n"}},
+      {"to64 portable",
+       [](FILE *i, FILE *o) { to64(i, o, 1); },
+       [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 1); },
+       "\n\r",
+       {"\n", "\r\n", "\n\n"}},
+      {"from64",
+       [](FILE *i, FILE *o) { from64(i, o, nullptr, nullptr, 0); },
        [](FILE *i, FILE *o) { octafold::ref::from64(i, o, nullptr, nullptr, 0); },
-       kB64Alphabet + "= \t\n\r\v\f-\x80\xff", {"=", "\n", " ", "QQ==", "Q\nUJD", "\xc3", "-"}},
-      {"from64 portable", [](FILE *i, FILE *o) { from64(i, o, nullptr, nullptr, 1); },
+       kB64Alphabet + "= \t\n\r\v\f-\x80\xff",
+       {"=", "\n", " ", "QQ==", "Q\nUJD", "\xc3", "-"}},
+      {"from64 portable",
+       [](FILE *i, FILE *o) { from64(i, o, nullptr, nullptr, 1); },
        [](FILE *i, FILE *o) { octafold::ref::from64(i, o, nullptr, nullptr, 1); },
-       kB64Alphabet + "DQoN= \n\r", {"DQoK", "DQ0K", "AAAN", "DQ==", "\r\n", "="}},
-      {"toqp", [](FILE *i, FILE *o) { toqp(i, o); },
-       [](FILE *i, FILE *o) { octafold::ref::toqp(i, o); }, "From .\n \t=\r\x7f\x80",
+       kB64Alphabet + "DQoN= \n\r",
+       {"DQoK", "DQ0K", "AAAN", "DQ==", "\r\n", "="}},
+      {"toqp",
+       [](FILE *i, FILE *o) { toqp(i, o); },
+       [](FILE *i, FILE *o) { octafold::ref::toqp(i, o); },
+       "From .\n \t=\r\x7f\x80",
        {"\nFrom ", "\nFrom", "\nFr", "\n.", " \n", "\t\n", "=", "\r\n", "\n\n"}},
-      {"fromqp", [](FILE *i, FILE *o) { fromqp(i, o, nullptr, nullptr); },
+      {"fromqp",
+       [](FILE *i, FILE *o) { fromqp(i, o, nullptr, nullptr); },
        [](FILE *i, FILE *o) { octafold::ref::fromqp(i, o, nullptr, nullptr); },
-       "=0123456789ABCDEFabcdefz\n\r -\x80", {"=", "=\n", "=4", "=41", "=\r\n", "\n"}},
+       "=0123456789ABCDEFabcdefz\n\r -\x80",
+       {"=", "=\n", "=4", "=41", "=\r\n", "\n"}},
   };
 }
 
@@ -90,7 +104,9 @@ class KernelsTest : public ::testing::TestWithParam<Setup> {
   Kernel best_ = octafold::active_kernel();
 };
 
-TEST_P(KernelsTest, ForcedKernelIsActive) { EXPECT_EQ(octafold::active_kernel(), GetParam().kernel); }
+TEST_P(KernelsTest, ForcedKernelIsActive) {
+  EXPECT_EQ(octafold::active_kernel(), GetParam().kernel);
+}
 
 // Every length up to a few blocks, of text rich in the coder's special bytes.
 TEST_P(KernelsTest, EveryLengthAroundTheBlockSize) {
@@ -153,7 +169,8 @@ TEST_P(KernelsTest, EncodedTextWithOneFault) {
   const std::size_t b = GetParam().block;
   std::mt19937 rng(4);
   const std::string data = random_bytes(rng, 3 * b + 1000, "\r\n.F= ", 0.3);
-  const std::string b64 = call_coder(data, [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 1); }).out;
+  const std::string b64 =
+      call_coder(data, [](FILE *i, FILE *o) { octafold::ref::to64(i, o, 1); }).out;
   const std::string qp = call_coder(data, [](FILE *i, FILE *o) { octafold::ref::toqp(i, o); }).out;
   std::uniform_int_distribution<std::size_t> where(0, b64.size() - 1);
   const char faults[] = {'=', '\0', '-', '\r', ' ', '\x80', '\n'};
@@ -201,10 +218,10 @@ TEST(KernelsStreamState, PushedBackByteIsRead) {
     const CoderFn fns[2] = {c.fast, c.ref};
     for (int k = 0; k < 2; ++k) {
       outs[k] = call_coder(input, [&](FILE *i, FILE *o) {
-        ASSERT_EQ(std::getc(i), 'x');
-        ASSERT_EQ(std::ungetc('Q', i), 'Q');
-        fns[k](i, o);
-      }).out;
+                  ASSERT_EQ(std::getc(i), 'x');
+                  ASSERT_EQ(std::ungetc('Q', i), 'Q');
+                  fns[k](i, o);
+                }).out;
     }
     EXPECT_EQ(outs[0], outs[1]) << c.name;
     EXPECT_FALSE(outs[0].empty()) << c.name;

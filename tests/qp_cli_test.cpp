@@ -140,11 +140,25 @@ std::string encode_with_toqp(const std::string &data) {
 // LF and at the end, dots and "From " at line starts, "=", control and high
 // bytes, and lines around 76 characters.
 std::vector<std::string> interop_inputs() {
-  std::vector<std::string> inputs = {
-      "", "abc", "a=b\n", "x \n", "x\t\n", "a ", " \n", "\xff\0\r\n"s, "\x7f",
-      "From here\nFrom there\n", "\nFrom  \n", "\nFr\xff", "\n.dot\n.", ".\n", "x.",
-      std::string(72, 'A') + "==", std::string(73, 'A') + "From x\n", std::string(76, 'A') + " \n",
-      std::string(200, '=')};
+  std::vector<std::string> inputs = {"",
+                                     "abc",
+                                     "a=b\n",
+                                     "x \n",
+                                     "x\t\n",
+                                     "a ",
+                                     " \n",
+                                     "\xff\0\r\n"s,
+                                     "\x7f",
+                                     "From here\nFrom there\n",
+                                     "\nFrom  \n",
+                                     "\nFr\xff",
+                                     "\n.dot\n.",
+                                     ".\n",
+                                     "x.",
+                                     std::string(72, 'A') + "==",
+                                     std::string(73, 'A') + "From x\n",
+                                     std::string(76, 'A') + " \n",
+                                     std::string(200, '=')};
   std::mt19937 rng(4242);
   std::uniform_int_distribution<std::size_t> length(0, 300);
   std::uniform_int_distribution<std::size_t> run(70, 80);

@@ -26,8 +26,9 @@ constexpr std::size_t kLongestHardLine = 72;  // a line ended by an input LF
 // 70 to 80 plain characters around the 73-column soft break.
 std::string awkward_input(std::mt19937 &rng) {
   static const std::vector<std::string> pieces = {
-      "\n", " ", "\t", ".", "F", "Fr", "Fro", "From", "From ", "=", " \n", "\t\n", "\n.",
-      "\nFrom ", "\r\n", "-", "--XYZ\n", "\x7f", "\x80", "\xff", "\0"s, "=41", "=\n"};
+      "\n",      " ",    "\t",   ".",    "F",   "Fr",      "Fro",  "From",
+      "From ",   "=",    " \n",  "\t\n", "\n.", "\nFrom ", "\r\n", "-",
+      "--XYZ\n", "\x7f", "\x80", "\xff", "\0"s, "=41",     "=\n"};
   std::uniform_int_distribution<int> piece_count(0, 40);
   std::uniform_int_distribution<std::size_t> which(0, pieces.size() - 1);
   std::uniform_int_distribution<int> kind(0, 9);
@@ -36,9 +37,7 @@ std::string awkward_input(std::mt19937 &rng) {
   std::string s;
   for (int n = piece_count(rng); n > 0; --n) {
     switch (kind(rng)) {
-      case 0:
-        s += testing_support::random_bytes(rng, run_length(rng), "abcXYZ019 ", 1.0);
-        break;
+      case 0: s += testing_support::random_bytes(rng, run_length(rng), "abcXYZ019 ", 1.0); break;
       case 1:
         s += testing_support::random_bytes(rng, noise_length(rng), " \t\n.F=\x80\xff", 0.6);
         break;
@@ -98,8 +97,8 @@ TEST(QpRoundTrip, EncodedTextIsWellFormedAndDecodesToTheInput) {
     SCOPED_TRACE("case " + std::to_string(i));
     const Outcome encoded = call_coder(input, [](FILE *in, FILE *out) { toqp(in, out); });
     expect_well_formed(encoded.out);
-    const Outcome decoded = call_coder(
-        encoded.out, [](FILE *in, FILE *out) { fromqp(in, out, nullptr, nullptr); });
+    const Outcome decoded =
+        call_coder(encoded.out, [](FILE *in, FILE *out) { fromqp(in, out, nullptr, nullptr); });
     ASSERT_EQ(decoded.out, input) << "encoded as:\n" << encoded.out;
     EXPECT_EQ(encoded.err + decoded.err, "");
   }
@@ -115,12 +114,14 @@ TEST(QpRoundTrip, DecoderStopsOnlyAfterABoundaryLine) {
   for (int i = 0; i < kCases; ++i) {
     std::string input = testing_support::random_bytes(rng, length(rng), "-\n=A\0"s, 0.7);
     // Long dash lines now and then, to cross the 199-byte line read.
-    if (i % 4 == 0) input.insert(input.size() / 2, "\n-" + std::string(static_cast<std::size_t>(195 + i % 8), 'a'));
+    if (i % 4 == 0)
+      input.insert(input.size() / 2,
+                   "\n-" + std::string(static_cast<std::size_t>(195 + i % 8), 'a'));
     if (i % 3 == 0) input.insert(input.size() / 3, "\n--XYZ--\n");
     SCOPED_TRACE("case " + std::to_string(i));
     int count = 1;
-    const Outcome o = call_coder(
-        input, [&](FILE *in, FILE *out) { fromqp(in, out, entries, &count); });
+    const Outcome o =
+        call_coder(input, [&](FILE *in, FILE *out) { fromqp(in, out, entries, &count); });
     ASSERT_LE(o.rest.size(), input.size());
     const std::string_view read(input.data(), input.size() - o.rest.size());
     EXPECT_EQ(input.substr(read.size()), o.rest);
@@ -132,8 +133,8 @@ TEST(QpRoundTrip, DecoderStopsOnlyAfterABoundaryLine) {
     ASSERT_NE(start, std::string_view::npos);
     const std::string_view boundary = read.substr(start);
     EXPECT_LE(boundary.size(), 199u);
-    EXPECT_EQ(boundary.find('\n'), boundary.back() == '\n' ? boundary.size() - 1
-                                                           : std::string_view::npos);
+    EXPECT_EQ(boundary.find('\n'),
+              boundary.back() == '\n' ? boundary.size() - 1 : std::string_view::npos);
     EXPECT_EQ(count, boundary.substr(0, 7) == "--XYZ--" ? 0 : 1);
   }
 }

@@ -45,9 +45,7 @@ bool is_hex_digit(int byte) {
              std::string_view::npos;
 }
 
-int hex_value(int byte) {
-  return byte <= '9' ? byte - '0' : (byte | 0x20) - 'a' + 10;
-}
+int hex_value(int byte) { return byte <= '9' ? byte - '0' : (byte | 0x20) - 'a' + 10; }
 
 // Neither coder writes to stderr or stops before the end of its input.
 void expect_rows(const std::vector<Row> &rows, Outcome (*coder)(const std::string &)) {
@@ -136,10 +134,9 @@ TEST(Toqp, BreaksLinesAtColumn73) {
           {"escape ending at 72", letters(69) + "=B", letters(69) + "=3DB=\n"},
           {"escape ending at 73", letters(70) + "=", letters(70) + "=3D=\n"},
           {"escape ending at 74", letters(71) + "\x01", letters(71) + "=01=\n"},
-          {"escape ending at 75: a 76-character line", letters(72) + "==",
-           letters(72) + "=3D=\n=3D=\n"},
-          {"escape after the limit", letters(72) + "\x01" + "B",
-           letters(72) + "=01=\nB=\n"},
+          {"escape ending at 75: a 76-character line",
+           letters(72) + "==", letters(72) + "=3D=\n=3D=\n"},
+          {"escape after the limit", letters(72) + "\x01" + "B", letters(72) + "=01=\nB=\n"},
           {"dot at column 72 stays plain", letters(72) + ".x", letters(72) + ".=\nx=\n"},
           {"dot after a soft break", letters(73) + ".x", letters(73) + "=\n=2Ex=\n"},
       },
@@ -149,8 +146,7 @@ TEST(Toqp, BreaksLinesAtColumn73) {
 TEST(Toqp, EscapesFromAtLineStarts) {
   expect_rows(
       {
-          {"first line is left alone", "From here\nFrom there\n",
-           "From here\n=46rom there\n"},
+          {"first line is left alone", "From here\nFrom there\n", "From here\n=46rom there\n"},
           {"very start with a blank before LF", "From \n", "From =\n\n"},
           {"pushed-back blank is plain", "\nFrom  \n", "\n=46rom  =\n\n"},
           {"From at end of input", "\nFrom", "\nFrom=\n"},
@@ -185,8 +181,7 @@ TEST(Toqp, LookAheadCountsItsWidth) {
       {
           {"=46rom is 6 wide", "\nFrom " + letters(70),
            "\n=46rom " + letters(66) + "=\n" + letters(4) + "=\n"},
-          {"From is 4 wide", "\nFrom" + letters(70),
-           "\nFrom" + letters(69) + "=\nA=\n"},
+          {"From is 4 wide", "\nFrom" + letters(70), "\nFrom" + letters(69) + "=\nA=\n"},
           {"Fro is 3 wide", "\nFro" + letters(71), "\nFro" + letters(70) + "=\nA=\n"},
           {"Fr is 2 wide", "\nFr" + letters(72), "\nFr" + letters(71) + "=\nA=\n"},
           {"F is 1 wide", "\nF" + letters(73), "\nF" + letters(72) + "=\nA=\n"},
@@ -215,13 +210,20 @@ TEST(Fromqp, DecodesTheStreamPath) {
           {"lines beginning with dashes are data", "--XYZ\n-a=41\n", "--XYZ\n-aA\n"},
           // LF is the only line end: CR takes the first digit's place and
           // LF the second's, so the pair makes 0xFF and no line break.
-          {"= CR LF is not a soft break", "a=\r\nb", "a\xff" "b"},
+          {"= CR LF is not a soft break", "a=\r\nb",
+           "a\xff"
+           "b"},
           {"= CR LF, then LF", "=\r\n\n", "\xff\n"},
           {"equals at end of input", "=", "\xff"},
           {"equals and one digit at end of input", "=A", "\xff"},
           {"LF taken as the second digit", "=4\nx", "\xffx"},
-          {"high byte then a digit", "=\x80" "A", "\xfa"},
-          {"equals then a digit", "==41", "\xf4" "1"},
+          {"high byte then a digit",
+           "=\x80"
+           "A",
+           "\xfa"},
+          {"equals then a digit", "==41",
+           "\xf4"
+           "1"},
       },
       decode);
 }
@@ -314,8 +316,7 @@ TEST(FromqpBoundary, ReadsAtMost199BytesOfALine) {
            "rest", 1},
           // The LF beyond the cut goes through the stream path and is held,
           // so the boundary line after it drops it.
-          {"200-byte line", dash + letters(198) + "\n--XYZ\nrest", dash + letters(198), "rest",
-           1},
+          {"200-byte line", dash + letters(198) + "\n--XYZ\nrest", dash + letters(198), "rest", 1},
           {"200-byte line at end of input", dash + letters(198) + "\n", dash + letters(198) + "\n",
            "", 1},
           {"rest of a long line is tested as a line", dash + letters(198) + "--XYZ\nrest",
@@ -335,8 +336,8 @@ TEST(FromqpBoundary, ReadsAtMost199BytesOfALine) {
           // The "=" ends the piece and its LF becomes a hard line end.
           {"soft break cut by the bound", dash + letters(197) + "=\nb\n",
            dash + letters(197) + "\nb\n", "", 1},
-          {"boundary line longer than 199 bytes", "a\n--XYZ" + letters(300) + "\nrest",
-           "a", letters(106) + "\nrest", 1},
+          {"boundary line longer than 199 bytes", "a\n--XYZ" + letters(300) + "\nrest", "a",
+           letters(106) + "\nrest", 1},
       },
       {"--XYZ"}, 1);
 }
@@ -355,8 +356,7 @@ TEST(FromqpBoundary, FollowsTheBoundaryCount) {
           {"active entry still ends the part", "a\n--outer--\nb", "a", "b", 0},
       },
       {"--outer", "--inner"}, 1);
-  expect_bounded({{"count 0 ends nothing", "a\n--XYZ\nb\n", "a\n--XYZ\nb\n", "", 0}},
-                 {"--XYZ"}, 0);
+  expect_bounded({{"count 0 ends nothing", "a\n--XYZ\nb\n", "a\n--XYZ\nb\n", "", 0}}, {"--XYZ"}, 0);
   expect_bounded({{"negative count ends nothing", "a\n--XYZ\nb\n", "a\n--XYZ\nb\n", "", -1}},
                  {"--XYZ"}, -1);
   // The first matching entry wins: "--ab--" is a separator of "--a".
@@ -369,15 +369,15 @@ TEST(FromqpBoundary, ReadsANestedMultipartBodyPartByPart) {
   const char *const entries[] = {"--outer", "--inner"};
   int count = 2;
   std::vector<int> counts;
-  const Outcome o = call_coder(
-      "first\n--inner\nsec=\nond\n--inner--\nouter tail\n--inner\n--outer--\nepilogue\n",
-      [&](FILE *in, FILE *out) {
-        for (int part = 0; part < 3; ++part) {
-          fromqp(in, out, entries, &count);
-          counts.push_back(count);
-          std::fputc('|', out);
-        }
-      });
+  const Outcome o =
+      call_coder("first\n--inner\nsec=\nond\n--inner--\nouter tail\n--inner\n--outer--\nepilogue\n",
+                 [&](FILE *in, FILE *out) {
+                   for (int part = 0; part < 3; ++part) {
+                     fromqp(in, out, entries, &count);
+                     counts.push_back(count);
+                     std::fputc('|', out);
+                   }
+                 });
   EXPECT_EQ(o.out, "first|second|outer tail\n--inner\n|");
   EXPECT_EQ(counts, (std::vector<int>{2, 1, 0}));
   EXPECT_EQ(o.rest, "epilogue\n");

@@ -49,8 +49,7 @@ void to64(FILE *in, FILE *out, int portable);
  *
  * `out` is not flushed.
  */
-void from64(FILE *in, FILE *out, const char *const *boundaries, int *count,
-            int portable);
+void from64(FILE *in, FILE *out, const char *const *boundaries, int *count, int portable);
 
 /*
  * Encodes all of `in` as quoted-printable on `out`: escapes "=HH" with
@@ -86,8 +85,7 @@ void fromqp(FILE *in, FILE *out, const char *const *boundaries, int *count);
  * lowers *count to the matching entry's index, which retires that entry and
  * every later one. Never writes anything else.
  */
-int PendingBoundary(const char *line, const char *const *boundaries,
-                    int *count);
+int PendingBoundary(const char *line, const char *const *boundaries, int *count);
 
 #ifdef __cplusplus
 }

@@ -2,11 +2,11 @@
 // input: it never rejects a byte, so a reader always gets as much of a body as
 // survives. from64 uses it whenever a boundary list is given, and tests hold
 // the block path in base64_decode.cpp against it.
+#include <cstdio>
+
 #include "internal.h"
 #include "kernels.h"
 #include "tables.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -55,9 +55,7 @@ int next_nonspace(FILE *in) {
 
 // Bytes outside the alphabet take the value 0xFF and enter the arithmetic
 // as eight set bits.
-unsigned value(int c) {
-  return c < 128 ? base64_values[static_cast<unsigned>(c)] : kNotBase64;
-}
+unsigned value(int c) { return c < 128 ? base64_values[static_cast<unsigned>(c)] : kNotBase64; }
 
 int low8(unsigned v) { return static_cast<int>(v & 0xFF); }
 
@@ -65,8 +63,7 @@ int low8(unsigned v) { return static_cast<int>(v & 0xFF); }
 
 namespace octafold::ref {
 
-void from64(FILE *in, FILE *out, const char *const *boundaries, int *count,
-            int portable) {
+void from64(FILE *in, FILE *out, const char *const *boundaries, int *count, int portable) {
   cr_pending = 0;
   bool line_start = true;
   bool done = false;

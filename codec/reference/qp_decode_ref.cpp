@@ -2,11 +2,11 @@
 // nothing: a malformed escape still yields a byte, so no text is ever
 // dropped. fromqp uses it whenever a boundary list is given, and tests hold
 // the block path in qp_decode.cpp against it.
+#include <cstdio>
+
 #include "internal.h"
 #include "kernels.h"
 #include "tables.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -30,8 +30,7 @@ void decode_line(const char *line, FILE *out) {
     } else if (p[2] == '\0') {
       break;
     } else {
-      putc(escaped_byte(static_cast<unsigned char>(p[1]), static_cast<unsigned char>(p[2])),
-           out);
+      putc(escaped_byte(static_cast<unsigned char>(p[1]), static_cast<unsigned char>(p[2])), out);
       p += 3;
     }
   }

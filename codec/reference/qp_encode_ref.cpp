@@ -12,8 +12,7 @@ using octafold::kNeutral;
 using octafold::kSoftBreakColumn;
 
 bool needs_escape(int c, int column) {
-  return (c < 32 && c != '\t' && c != '\n') || c == '=' || c > 126 ||
-         (c == '.' && column == 0);
+  return (c < 32 && c != '\t' && c != '\n') || c == '=' || c > 126 || (c == '.' && column == 0);
 }
 
 void soft_break(FILE *out) {

@@ -19,8 +19,8 @@ OCTAFOLD_AVX2 inline __m256i encode24(const unsigned char *in) {
   const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 12));
   __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
   // Each 32-bit word gets bytes b1 b0 b2 b1 of its group.
-  v = _mm256_shuffle_epi8(v, _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10,
-                                              1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
+  v = _mm256_shuffle_epi8(v, _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, 1,
+                                              0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
   const __m256i t0 = _mm256_and_si256(v, _mm256_set1_epi32(0x0fc0fc00));
   const __m256i t1 = _mm256_mulhi_epu16(t0, _mm256_set1_epi32(0x04000040));
   const __m256i t2 = _mm256_and_si256(v, _mm256_set1_epi32(0x003f03f0));
@@ -30,11 +30,11 @@ OCTAFOLD_AVX2 inline __m256i encode24(const unsigned char *in) {
   __m256i idx = _mm256_subs_epu8(sextets, _mm256_set1_epi8(51));
   const __m256i upper = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), sextets);
   idx = _mm256_or_si256(idx, _mm256_and_si256(upper, _mm256_set1_epi8(13)));
-  const __m256i offsets = _mm256_setr_epi8(
-      'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-      '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0, 'a' - 26, '0' - 52, '0' - 52, '0' - 52,
-      '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63,
-      'A', 0, 0);
+  const __m256i offsets =
+      _mm256_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                       '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0,
+                       'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                       '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
   return _mm256_add_epi8(sextets, _mm256_shuffle_epi8(offsets, idx));
 }
 
@@ -75,13 +75,11 @@ OCTAFOLD_AVX2 inline __m256i sextets32(__m256i c, __m256i &bad) {
   return _mm256_add_epi8(c, shift);
 }
 
-OCTAFOLD_AVX2 std::size_t decode_run(const unsigned char *in, std::size_t len,
-                                     unsigned char *out) {
+OCTAFOLD_AVX2 std::size_t decode_run(const unsigned char *in, std::size_t len, unsigned char *out) {
   std::size_t i = 0;
   for (; i + 32 <= len; i += 32, out += 24) {
     __m256i bad;
-    const __m256i s =
-        sextets32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i)), bad);
+    const __m256i s = sextets32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i)), bad);
     if (_mm256_movemask_epi8(bad) != 0) break;
     // Pairs of sextets to 12 bits, pairs of those to 24 bits per word.
     const __m256i pairs = _mm256_maddubs_epi16(s, _mm256_set1_epi32(0x01400140));
@@ -101,9 +99,8 @@ OCTAFOLD_AVX2 std::size_t qp_plain_run(const unsigned char *in, std::size_t len)
   for (; i + 32 <= len; i += 32) {
     const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i));
     // Signed compares: bytes of 128 and more are negative, below " ".
-    const __m256i printable =
-        _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8(' ' - 1)),
-                         _mm256_cmpgt_epi8(_mm256_set1_epi8('~' + 1), c));
+    const __m256i printable = _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8(' ' - 1)),
+                                               _mm256_cmpgt_epi8(_mm256_set1_epi8('~' + 1), c));
     const __m256i plain =
         _mm256_or_si256(_mm256_andnot_si256(_mm256_cmpeq_epi8(c, _mm256_set1_epi8('=')), printable),
                         _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\t')));

@@ -1,12 +1,12 @@
 // AVX-512 kernel (BW, VL and VBMI): 48 bytes to 64 base64 characters and
 // back per step with byte permutes, and a 64-byte scan for quoted-printable
 // runs. Compiled by attribute and selected at run time, like the AVX2 one.
+#include <array>
+#include <cstdint>
+
 #include "kernels.h"
 #include "scalar.h"
 #include "tables.h"
-
-#include <array>
-#include <cstdint>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -47,13 +47,12 @@ OCTAFOLD_AVX512 inline __m512i load64(const void *p) { return _mm512_loadu_si512
 OCTAFOLD_AVX512 inline __m512i encode48(const unsigned char *in, __m512i digits) {
   // Each 32-bit word gets bytes b1 b0 b2 b1 of its group; the multishift
   // then picks the four 6-bit fields of every word.
-  const __m512i spread = _mm512_setr_epi32(
-      0x01020001, 0x04050304, 0x07080607, 0x0a0b090a, 0x0d0e0c0d, 0x10110f10, 0x13141213,
-      0x16171516, 0x191a1819, 0x1c1d1b1c, 0x1f201e1f, 0x22232122, 0x25262425, 0x28292728,
-      0x2b2c2a2b, 0x2e2f2d2e);
+  const __m512i spread =
+      _mm512_setr_epi32(0x01020001, 0x04050304, 0x07080607, 0x0a0b090a, 0x0d0e0c0d, 0x10110f10,
+                        0x13141213, 0x16171516, 0x191a1819, 0x1c1d1b1c, 0x1f201e1f, 0x22232122,
+                        0x25262425, 0x28292728, 0x2b2c2a2b, 0x2e2f2d2e);
   const __m512i v = _mm512_permutexvar_epi8(spread, load64(in));
-  const __m512i sextets =
-      _mm512_multishift_epi64_epi8(_mm512_set1_epi64(0x3036242a1016040a), v);
+  const __m512i sextets = _mm512_multishift_epi64_epi8(_mm512_set1_epi64(0x3036242a1016040a), v);
   return _mm512_permutexvar_epi8(sextets, digits);
 }
 

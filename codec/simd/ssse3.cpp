@@ -27,8 +27,8 @@ OCTAFOLD_SSSE3 inline __m128i encode12(const unsigned char *in) {
   const __m128i upper = _mm_cmpgt_epi8(_mm_set1_epi8(26), sextets);
   idx = _mm_or_si128(idx, _mm_and_si128(upper, _mm_set1_epi8(13)));
   const __m128i offsets =
-      _mm_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-                    '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
+      _mm_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                    '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
   return _mm_add_epi8(sextets, _mm_shuffle_epi8(offsets, idx));
 }
 
@@ -94,8 +94,7 @@ OCTAFOLD_SSSE3 std::size_t qp_plain_run(const unsigned char *in, std::size_t len
 }
 
 // As in the AVX-512 kernel, 16 input bytes a step.
-OCTAFOLD_SSSE3 std::size_t expand_lf(const unsigned char *in, std::size_t len,
-                                     unsigned char *out) {
+OCTAFOLD_SSSE3 std::size_t expand_lf(const unsigned char *in, std::size_t len, unsigned char *out) {
   unsigned char *const start = out;
   const __m128i lf = _mm_set1_epi8('\n');
   std::size_t i = 0;
@@ -121,7 +120,6 @@ OCTAFOLD_SSSE3 std::size_t expand_lf(const unsigned char *in, std::size_t len,
 constexpr KernelOps kSsse3 = {encode_lines, decode_run, expand_lf, qp_plain_run};
 
 }  // namespace
-
 
 const KernelOps &ssse3_ops() { return kSsse3; }
 

@@ -2,7 +2,6 @@
  * small multipart body and checks the bytes and the boundary count. Exits 0
  * when every check holds, 1 otherwise, naming the failed check. */
 #include <octafold.h>
-
 #include <stdio.h>
 #include <string.h>
 
@@ -27,7 +26,7 @@ static size_t contents(FILE *f, char *buf, size_t size) {
 int main(void) {
   static const char body[] =
       "--outer\n"
-      "QUJD\nREVG\n"          /* base64 of "ABCDEF" */
+      "QUJD\nREVG\n" /* base64 of "ABCDEF" */
       "--outer\n"
       "caf=C3=A9 soft=\nline\n" /* quoted-printable */
       "--outer--\n"
@@ -58,8 +57,7 @@ int main(void) {
 
   /* The LF before the closing line belongs to the boundary and is dropped. */
   fromqp(in, outqp, boundaries, &count);
-  check(contents(outqp, got, sizeof got) == 14 &&
-            strcmp(got, "caf\xC3\xA9 softline") == 0,
+  check(contents(outqp, got, sizeof got) == 14 && strcmp(got, "caf\xC3\xA9 softline") == 0,
         "quoted-printable part decodes to the UTF-8 text");
   check(count == 0, "the closing line lowers the count to 0");
 

@@ -1,12 +1,12 @@
 // mimesplit run as a user runs it, on multipart messages written here:
 // which files it writes, what it prints, and how it refuses bad messages.
-#include "support.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "support.h"
 
 namespace {
 
@@ -81,7 +81,8 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        {"plain text\n- a line with a dash", kBinary, "caf\xc3\xa9 and a softbreak\n"},
        "1 text/plain 7bit 31\n2 application/octet-stream base64 6\n"
        "3 text/plain quoted-printable 22\n",
-       "", 0},
+       "",
+       0},
       {"nested multiparts, inner epilogue, outer part after the inner close",
        "Content-Type: multipart/mixed; boundary=outer\n"
        "\n"
@@ -107,8 +108,12 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "\n"
        "iVBORw==\n"
        "--outer--\n",
-       {"Gr\xc3\xbc\xc3\x9f" "e", "<p>hi</p>", "\x89PNG"},
-       "1 text/plain quoted-printable 7\n2 text/html base64 9\n3 image/png base64 4\n", "", 0},
+       {"Gr\xc3\xbc\xc3\x9f"
+        "e",
+        "<p>hi</p>", "\x89PNG"},
+       "1 text/plain quoted-printable 7\n2 text/html base64 9\n3 image/png base64 4\n",
+       "",
+       0},
       {"an outer close ends an inner multipart that never closed",
        "Content-Type: multipart/mixed; boundary=a\n"
        "\n"
@@ -119,7 +124,10 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "\n"
        "x\n"
        "--a--\n",
-       {"x"}, "1 text/plain 7bit 1\n", "", 0},
+       {"x"},
+       "1 text/plain 7bit 1\n",
+       "",
+       0},
       {"quoted boundary with blanks, padded boundary lines, folded header with a comment",
        "content-TYPE: Multipart/Mixed (a comment);\n"
        "\tboundary=\"=_b o(u)n:d?'\"\n"
@@ -132,7 +140,10 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "\n"
        "second\n"
        "--=_b o(u)n:d?'-- \n",
-       {"first", "second"}, "1 text/plain 7bit 5\n2 text/plain 7bit 6\n", "", 0},
+       {"first", "second"},
+       "1 text/plain 7bit 5\n2 text/plain 7bit 6\n",
+       "",
+       0},
       {"empty parts: no header and no body, and empty headers with an empty body",
        "Content-Type: multipart/mixed; boundary=e\n"
        "\n"
@@ -143,7 +154,10 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "Content-Transfer-Encoding: base64\n"
        "\n"
        "--e--\n",
-       {"", "", ""}, "1 text/plain 7bit 0\n2 text/plain 7bit 0\n3 text/plain base64 0\n", "", 0},
+       {"", "", ""},
+       "1 text/plain 7bit 0\n2 text/plain 7bit 0\n3 text/plain base64 0\n",
+       "",
+       0},
       {"CR LF line ends: the CR LF before a boundary belongs to it",
        "Content-Type: multipart/mixed; boundary=c\r\n"
        "\r\n"
@@ -156,21 +170,33 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "\r\n"
        "QUJD\r\n"
        "--c--\r\n",
-       {"one\r\ntwo\r\n", "ABC"}, "1 text/plain 7bit 10\n2 text/plain base64 3\n", "", 0},
+       {"one\r\ntwo\r\n", "ABC"},
+       "1 text/plain 7bit 10\n2 text/plain base64 3\n",
+       "",
+       0},
       {"the rest of a long line that begins with a dash is not a line start",
        "Content-Type: multipart/mixed; boundary=L\n"
        "\n"
        "--L\n"
        "\n-" +
            std::string(198, 'x') + "--L\n--L--\n",
-       {"-" + std::string(198, 'x') + "--L"}, "1 text/plain 7bit 202\n", "", 0},
+       {"-" + std::string(198, 'x') + "--L"},
+       "1 text/plain 7bit 202\n",
+       "",
+       0},
       {"a message that is not multipart is one part",
        "Subject: note\nContent-Transfer-Encoding: quoted-printable\n\nline=3D1\n-- \nsig\n",
-       {"line=1\n-- \nsig\n"}, "1 text/plain quoted-printable 15\n", "", 0},
+       {"line=1\n-- \nsig\n"},
+       "1 text/plain quoted-printable 15\n",
+       "",
+       0},
       {"unknown transfer encodings are copied as they are",
        "Content-Type: multipart/mixed; boundary=u\n\n--u\n"
        "Content-Transfer-Encoding: x-uuencode\n\nbegin 644 f\n--u--\n",
-       {"begin 644 f"}, "1 text/plain x-uuencode 11\n", "", 0},
+       {"begin 644 f"},
+       "1 text/plain x-uuencode 11\n",
+       "",
+       0},
   };
   for (const auto &c : cases) run_case(c);
 }
@@ -185,24 +211,48 @@ TEST(Mimesplit, RefusesMalformedMessages) {
   }
   const Case cases[] = {
       {"multipart without a boundary parameter",
-       "Content-Type: multipart/mixed; charset=x\n\n--x\n\n--x--\n", {}, "",
-       "multipart/mixed has no boundary parameter", 1},
+       "Content-Type: multipart/mixed; charset=x\n\n--x\n\n--x--\n",
+       {},
+       "",
+       "multipart/mixed has no boundary parameter",
+       1},
       {"the first boundary line never comes",
-       "Content-Type: multipart/mixed; boundary=n\n\nonly a preamble\n--m\n", {}, "",
-       "no boundary line \"--n\"", 1},
+       "Content-Type: multipart/mixed; boundary=n\n\nonly a preamble\n--m\n",
+       {},
+       "",
+       "no boundary line \"--n\"",
+       1},
       {"a multipart whose headers end the input",
-       "Content-Type: multipart/mixed; boundary=n\n", {}, "", "ends before its first boundary", 1},
+       "Content-Type: multipart/mixed; boundary=n\n",
+       {},
+       "",
+       "ends before its first boundary",
+       1},
       {"the closing line never comes; the part read so far is kept",
        "Content-Type: multipart/mixed; boundary=n\n\n--n\nContent-Transfer-Encoding: base64\n\n"
        "QUJD\n",
-       {"ABC"}, "1 text/plain base64 3\n", "ends without its closing line \"--n--\"", 1},
-      {"a header line longer than 998 characters", long_header + "\nbody\n", {}, "",
-       "header line longer than 998 characters", 1},
-      {"a header line of 998 characters is fine", ok_header + "\nbody\n", {"body\n"},
-       "1 text/plain 7bit 5\n", "", 0},
+       {"ABC"},
+       "1 text/plain base64 3\n",
+       "ends without its closing line \"--n--\"",
+       1},
+      {"a header line longer than 998 characters",
+       long_header + "\nbody\n",
+       {},
+       "",
+       "header line longer than 998 characters",
+       1},
+      {"a header line of 998 characters is fine",
+       ok_header + "\nbody\n",
+       {"body\n"},
+       "1 text/plain 7bit 5\n",
+       "",
+       0},
       {"a boundary of 71 characters",
-       "Content-Type: multipart/mixed; boundary=" + std::string(71, 'b') + "\n\n", {}, "",
-       "must have 1 to 70 characters", 1},
+       "Content-Type: multipart/mixed; boundary=" + std::string(71, 'b') + "\n\n",
+       {},
+       "",
+       "must have 1 to 70 characters",
+       1},
       {"multiparts nested 17 deep", deep, {}, "", "nested more than 16 deep", 1},
   };
   for (const auto &c : cases) run_case(c);
