@@ -103,14 +103,22 @@ void shield_from_stderr_faults() {
   sigaction(SIGTTOU, &ignore, nullptr);
 }
 
-// snprintf cuts a long text at the buffer's end and would drop the final
-// newline with it; ending a cut text in "...\n" keeps perror's system text on
-// a line of its own.
+constexpr bool is_utf8_continuation(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U;
+}
+
+// snprintf cuts a long text at the buffer's end, wherever that falls: past
+// the final newline and maybe inside a UTF-8 character. The cut moves back to
+// the start of that character (three continuation bytes at most; a longer run
+// is not UTF-8 anyway) and ends in "...\n", which keeps perror's system text
+// on a line of its own.
 void mark_if_cut(char (&msg)[kMsgSize], int written) {
   if (written >= 0 && static_cast<std::size_t>(written) < kMsgSize) return;
   static constexpr char kCut[] = "...\n";
-  static_assert(sizeof kCut < kMsgSize);
-  std::memcpy(msg + kMsgSize - sizeof kCut, kCut, sizeof kCut);
+  static_assert(sizeof kCut + 3 < kMsgSize);
+  std::size_t end = kMsgSize - sizeof kCut;
+  for (int back = 0; back < 3 && is_utf8_continuation(msg[end]); ++back) --end;
+  std::memcpy(msg + end, kCut, sizeof kCut);
 }
 
 void check_usage(int argc, const char *name) {

@@ -62,6 +62,33 @@ TEST(IdlewatchExec, OverlongTextIsCutAndKeepsItsLineEnd) {
             "...\n: " + std::string(std::strerror(ENAMETOOLONG)) + "\n");
 }
 
+// Wherever the buffer's end falls inside a character of one to four bytes,
+// the text before "..." is the longest prefix of whole UTF-8 characters that
+// fits in the 507 bytes left before "...\n" and the NUL.
+TEST(IdlewatchExec, OverlongTextIsCutAtAWholeUtf8Character) {
+  constexpr std::size_t kRoom = 507;
+  const std::string tail = std::string("...\n: ") + std::strerror(ENAMETOOLONG) + "\n";
+  Sandbox box;
+  for (const std::string character : {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9d\x84\x9e"}) {
+    for (std::size_t shift = 0; shift < 4; ++shift) {
+      std::string application(shift + 1, 'x');
+      application[0] = '/';
+      while (application.size() < 1200) application += character;
+      SCOPED_TRACE(testing::Message() << character.size() << "-byte characters, shift " << shift);
+      const Result r = box.run({kIdlewatch, "5", application});
+      EXPECT_EQ(r.status, 1);
+      const std::string full = kIdlewatch + ": failed to exec application " + application;
+      const std::size_t cut = r.err.find("...\n");
+      ASSERT_NE(cut, std::string::npos) << r.err;
+      EXPECT_EQ(r.err.substr(cut), tail);
+      EXPECT_EQ(r.err.substr(0, cut), full.substr(0, cut));
+      EXPECT_LE(cut, kRoom);
+      EXPECT_GT(cut + character.size(), kRoom);
+      EXPECT_NE(static_cast<unsigned char>(full[cut]) & 0xC0U, 0x80U) << "cut inside a character";
+    }
+  }
+}
+
 // A user allowed a single process cannot fork the application. The leak
 // check is off because its tracer thread would count as a second process.
 TEST(IdlewatchFork, FailureTextThenSystemText) {
