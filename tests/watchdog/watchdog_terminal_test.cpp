@@ -8,8 +8,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "support.h"
@@ -80,17 +82,43 @@ void expect_ended_by_sigint(const Sandbox &box) {
 }
 
 // The watchdog runs in a background process group of the session, as `&` or
-// an interactive shell's job control puts it. Were SIGTTOU to stop it at its
-// message, the launcher would end with 121 and the application run on.
-TEST(IdlewatchTerminal, TostopInTheBackgroundStillStopsTheApplication) {
-  Pty pty;
-  Sandbox box;
-  const Result r = box.run(launch({"tty", pty.name(), "tostop", "background"}, "1",
-                                  {"pid", box.path("app.pid"), "sleep", "20000"}),
-                           {}, kRunTimeout);
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(pty.output(), "\r\nMAX IDLE TIME REACHED.\r\n");
-  expect_ended_by_sigint(box);
+// an interactive shell's job control puts it. Were SIGTTOU to stop it (or
+// the created process reporting a failed exec) at its message, the launcher
+// would end with 121 and the application run on.
+TEST(IdlewatchTerminal, TostopInTheBackgroundStopsNeitherWatchdogNorApplication) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> words;  // after the limit
+    int status;
+    std::string shown;  // the terminal turns LF into CR LF
+  };
+  const std::string missing = "/nonexistent/application";
+  const std::vector<Case> cases = {
+      {"idle stop",
+       {app({}).front(), "pid", "@pid", "sleep", "20000"},
+       0,
+       "\r\nMAX IDLE TIME REACHED.\r\n"},
+      {"exec failure",
+       {missing},
+       1,
+       kIdlewatch + ": failed to exec application " + missing + "\r\n: " + std::strerror(ENOENT) +
+           "\r\n"},
+      {"usage", {}, 1, "usage: " + kIdlewatch + " max-idle-time application command line...\r\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    Pty pty;
+    Sandbox box;
+    std::vector<std::string> argv =
+        app({"tty", pty.name(), "tostop", "background", "exec", kIdlewatch});
+    if (!c.words.empty()) argv.emplace_back("1");
+    for (const auto &w : c.words) argv.push_back(w == "@pid" ? box.path("app.pid") : w);
+    const Result r = box.run(argv, {}, kRunTimeout);
+    EXPECT_EQ(r.status, c.status);
+    if (r.status != c.status) continue;
+    EXPECT_EQ(pty.output(), c.shown);
+    if (c.status == 0) expect_ended_by_sigint(box);
+  }
 }
 
 // The watchdog leads the session in the terminal's foreground group, with
