@@ -183,11 +183,12 @@ OriginalSignals take_over_signals(struct sigaction &sigact) {
   _exit(kStatusFailure);  // no atexit handlers or stream flushes inherited from the watchdog
 }
 
-// A keyboard signal that came while SIGINT and SIGQUIT were blocked is
-// pending in both processes: the application's process meets it with the
-// original disposition when it restores the mask, and here ignoring it
-// discards it. So the application gets every one, and none ends the watchdog
-// once the application exists.
+// A keyboard signal that reaches the process group after the fork, while
+// SIGINT and SIGQUIT are still blocked, is pending in both processes: the
+// application's process meets it with the original disposition when it
+// restores the mask, and here ignoring it discards it. So the application
+// gets every one, and none ends the watchdog once the application exists.
+// (One that came before the fork found no application yet and is discarded.)
 void ignore_keyboard_signals(const sigset_t &original_mask) {
   struct sigaction ignore {};
   sigemptyset(&ignore.sa_mask);
