@@ -13,6 +13,11 @@
 // Signals: SIGCHLD and SIGALRM stay blocked in the watchdog except inside
 // sigsuspend, so every check of app_running runs with the handlers held off
 // and an end that arrives between two checks still ends the next wait.
+// SIGINT and SIGQUIT are ignored by the watchdog: typed at a terminal they
+// reach the application through the process group they share, and the
+// application decides. The watchdog's own messages never end or stop it
+// (SIGPIPE and SIGTTOU are ignored before each one). The application starts
+// with the signal mask and dispositions the watchdog was given.
 
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -84,18 +89,41 @@ void child(int /*signo*/) {
 // enough to end sigsuspend.
 void wakeup(int /*signo*/) {}
 
-// snprintf cuts a long text at the buffer's end and would drop the final
-// newline with it; ending a cut text in "...\n" keeps perror's system text on
-// a line of its own.
+// Called before each message, the last thing its process does, so nothing
+// is restored. With no reader on a pipe the write then fails with EPIPE
+// instead of raising SIGPIPE, and a background write to a terminal in tostop
+// mode goes through: the terminal raises SIGTTOU only when the writer neither
+// ignores nor blocks it, and then for the writer's whole process group, the
+// application included. A full device just fails; nothing is retried.
+void shield_from_stderr_faults() {
+  struct sigaction ignore {};
+  sigemptyset(&ignore.sa_mask);
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, nullptr);
+  sigaction(SIGTTOU, &ignore, nullptr);
+}
+
+constexpr bool is_utf8_continuation(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U;
+}
+
+// snprintf cuts a long text at the buffer's end, wherever that falls: past
+// the final newline and maybe inside a UTF-8 character. The cut moves back to
+// the start of that character (three continuation bytes at most; a longer run
+// is not UTF-8 anyway) and ends in "...\n", which keeps perror's system text
+// on a line of its own.
 void mark_if_cut(char (&msg)[kMsgSize], int written) {
   if (written >= 0 && static_cast<std::size_t>(written) < kMsgSize) return;
   static constexpr char kCut[] = "...\n";
-  static_assert(sizeof kCut < kMsgSize);
-  std::memcpy(msg + kMsgSize - sizeof kCut, kCut, sizeof kCut);
+  static_assert(sizeof kCut + 3 < kMsgSize);
+  std::size_t end = kMsgSize - sizeof kCut;
+  for (int back = 0; back < 3 && is_utf8_continuation(msg[end]); ++back) --end;
+  std::memcpy(msg + end, kCut, sizeof kCut);
 }
 
 void check_usage(int argc, const char *name) {
   if (argc >= 3) return;
+  shield_from_stderr_faults();
   std::fprintf(stderr, "usage: %s max-idle-time application command line...\n", name);
   std::exit(kStatusFailure);
 }
@@ -115,12 +143,15 @@ int parse_limit(const char *text) {
 // parent may have started the watchdog with either signal blocked or
 // ignored; the handlers replace an ignored disposition (which would also
 // have reaped the application behind our back) and the wait unblocks both.
+// SIGINT and SIGQUIT are blocked too, until ignore_keyboard_signals.
 OriginalSignals take_over_signals(struct sigaction &sigact) {
   OriginalSignals original{};
   sigset_t watched{};
   sigemptyset(&watched);
   sigaddset(&watched, SIGCHLD);
   sigaddset(&watched, SIGALRM);
+  sigaddset(&watched, SIGINT);
+  sigaddset(&watched, SIGQUIT);
   sigprocmask(SIG_BLOCK, &watched, &original.mask);
   sigaction(SIGCHLD, nullptr, &original.chld);
   sigaction(SIGALRM, nullptr, &original.alrm);
@@ -134,8 +165,10 @@ OriginalSignals take_over_signals(struct sigaction &sigact) {
 // In the created process: give the application the signal state the watchdog
 // was started with, so running under the watchdog changes nothing for it. exec
 // would reset our handlers to the default on its own, but an ignored SIGCHLD
-// or SIGALRM of the parent would then be lost, and the mask would keep the
-// two signals blocked.
+// or SIGALRM of the parent would then be lost, and the mask would keep four
+// signals blocked. SIGINT and SIGQUIT still have their original dispositions
+// here (the watchdog ignores them only after the fork), and SIGPIPE and
+// SIGTTOU are changed only before a message.
 [[noreturn]] void exec_application(const char *name, char *const app_argv[],
                                    const OriginalSignals &original) {
   sigaction(SIGCHLD, &original.chld, nullptr);
@@ -145,18 +178,39 @@ OriginalSignals take_over_signals(struct sigaction &sigact) {
   char msg[kMsgSize];
   mark_if_cut(msg, std::snprintf(msg, sizeof msg, "%s: failed to exec application %s\n", name,
                                  app_argv[0]));
+  shield_from_stderr_faults();
   std::perror(msg);
   _exit(kStatusFailure);  // no atexit handlers or stream flushes inherited from the watchdog
+}
+
+// A keyboard signal that reaches the process group after the fork, while
+// SIGINT and SIGQUIT are still blocked, is pending in both processes: the
+// application's process meets it with the original disposition when it
+// restores the mask, and here ignoring it discards it. So the application
+// gets every one, and none ends the watchdog once the application exists.
+// (One that came before the fork found no application yet and is discarded.)
+void ignore_keyboard_signals(const sigset_t &original_mask) {
+  struct sigaction ignore {};
+  sigemptyset(&ignore.sa_mask);
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGINT, &ignore, nullptr);
+  sigaction(SIGQUIT, &ignore, nullptr);
+  sigset_t supervising = original_mask;
+  sigaddset(&supervising, SIGCHLD);
+  sigaddset(&supervising, SIGALRM);
+  sigprocmask(SIG_SETMASK, &supervising, nullptr);
 }
 
 void start_application(const char *name, char *const app_argv[], const OriginalSignals &original) {
   const pid_t pid = fork();
   app_pid = pid;
   if (pid == 0) exec_application(name, app_argv, original);
+  ignore_keyboard_signals(original.mask);
   if (pid > 0) return;
   char msg[kMsgSize];
   mark_if_cut(msg,
               std::snprintf(msg, sizeof msg, "%s: failed to fork to create application\n", name));
+  shield_from_stderr_faults();
   std::perror(msg);
   std::exit(kStatusFailure);
 }
@@ -193,6 +247,7 @@ int seconds_left(const timeval &start, int maxidle) {
 [[noreturn]] void stop_idle_application() {
   collect_ended_children();
   if (app_running == 0) pass_on_exit_status();
+  shield_from_stderr_faults();
   std::fprintf(stderr, "\nMAX IDLE TIME REACHED.\n");
   kill(app_pid, SIGINT);
   std::exit(kStatusIdle);

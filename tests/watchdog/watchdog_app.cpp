@@ -8,12 +8,23 @@
 //   pid FILE          write the process id to FILE
 //   stamp FILE        write CLOCK_MONOTONIC in nanoseconds to FILE
 //   note-int FILE     on SIGINT, append "SIGINT\n" to FILE and carry on
-//   signals FILE      write "blocked CHLD ALRM ignored CHLD ALRM" as 0/1 flags to FILE
+//   on N CODE         on signal N, exit with CODE
+//   signals FILE      write which of CHLD ALRM INT QUIT PIPE TTOU are blocked and
+//                     which ignored to FILE: "blocked CHLD INT; ignored PIPE\n"
 //   block N, ignore N block signal N / set it to be ignored
 //   spawn MS N        fork a child that sleeps MS ms and exits with N; never wait for it
 //   spawn-zombie      fork a child that exits at once; wait until it is a zombie
 //   close-stdout      close descriptor 1
 //   one-process       become the user nobody (65534), allowed one process only
+//   stderr PATH       open PATH for writing as descriptor 2
+//   stderr-no-reader  make descriptor 2 a pipe whose reader has gone; SIGPIPE default
+//   tty PATH          start a session with terminal PATH as its controlling
+//                     terminal, on descriptors 0 and 2 (1 is left alone)
+//   tostop            set tostop on the terminal on descriptor 2
+//   background        fork; the child goes on in a new process group (in the
+//                     background of the terminal); this process waits for it
+//                     and ends with its exit code, 128 + N for signal N, or
+//                     kStopped if it was stopped
 //   exec PROG ARGS... replace this process by PROG with the remaining words
 // Without an exit or exec the application ends with 0 after its last action.
 // Any failure of the script itself ends it with kScriptError.
@@ -22,6 +33,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,10 +47,13 @@
 namespace {
 
 constexpr int kScriptError = 120;
+constexpr int kStopped = 121;
+constexpr int kSignalBase = 128;
 constexpr int kMaxPath = 4096;
 constexpr uid_t kNobody = 65534;
 
 char int_note_path[kMaxPath];
+volatile std::sig_atomic_t exit_code_on[NSIG];
 
 [[noreturn]] void die(const char *what) {
   std::fprintf(stderr, "watchdog_app: %s\n", what);
@@ -89,6 +104,8 @@ void note_int(int /*signo*/) {
   errno = saved;
 }
 
+void exit_on(int signo) { _exit(exit_code_on[signo]); }
+
 void catch_signal(int signo, void (*handler)(int)) {
   struct sigaction act {};
   sigemptyset(&act.sa_mask);
@@ -107,16 +124,44 @@ void catch_signal(int signo, void (*handler)(int)) {
 }
 
 std::string signal_state() {
+  struct Named {
+    int signo;
+    const char *name;
+  };
+  static constexpr Named kWatched[] = {{SIGCHLD, "CHLD"}, {SIGALRM, "ALRM"}, {SIGINT, "INT"},
+                                       {SIGQUIT, "QUIT"}, {SIGPIPE, "PIPE"}, {SIGTTOU, "TTOU"}};
   sigset_t blocked{};
   sigprocmask(SIG_BLOCK, nullptr, &blocked);
-  struct sigaction chld {};
-  struct sigaction alrm {};
-  sigaction(SIGCHLD, nullptr, &chld);
-  sigaction(SIGALRM, nullptr, &alrm);
-  return "blocked " + std::to_string(sigismember(&blocked, SIGCHLD)) + " " +
-         std::to_string(sigismember(&blocked, SIGALRM)) + " ignored " +
-         std::to_string(chld.sa_handler == SIG_IGN ? 1 : 0) + " " +
-         std::to_string(alrm.sa_handler == SIG_IGN ? 1 : 0) + "\n";
+  std::string blocked_names = "blocked";
+  std::string ignored_names = "; ignored";
+  for (const Named &w : kWatched) {
+    struct sigaction act {};
+    sigaction(w.signo, nullptr, &act);
+    if (sigismember(&blocked, w.signo) == 1) blocked_names += std::string(" ") + w.name;
+    if (act.sa_handler == SIG_IGN) ignored_names += std::string(" ") + w.name;
+  }
+  return blocked_names + ignored_names + "\n";
+}
+
+void replace_stderr(int fd) {
+  if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) die("cannot replace standard error");
+  if (fd != STDERR_FILENO) close(fd);
+}
+
+void take_terminal(const char *path) {
+  if (setsid() < 0) die("setsid failed");
+  const int fd = open(path, O_RDWR);  // the first terminal a session leader opens is its own
+  if (fd < 0 || dup2(fd, STDIN_FILENO) < 0) die("cannot open terminal");
+  replace_stderr(fd);
+}
+
+[[noreturn]] void wait_in_foreground(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, WUNTRACED) < 0) {
+    if (errno != EINTR) die("waitpid failed");
+  }
+  if (WIFSTOPPED(status)) _exit(kStopped);
+  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : kSignalBase + WTERMSIG(status));
 }
 
 void spawn(long ms, int status) {
@@ -170,6 +215,11 @@ int main(int argc, char *argv[]) {
     } else if (action == "note-int") {
       std::snprintf(int_note_path, sizeof int_note_path, "%s", word());
       catch_signal(SIGINT, note_int);
+    } else if (action == "on") {
+      const int signo = signal_number(word());
+      if (signo <= 0 || signo >= NSIG) die("bad signal");
+      exit_code_on[signo] = static_cast<int>(number(word()));
+      catch_signal(signo, exit_on);
     } else if (action == "signals") {
       write_text(word(), signal_state(), O_TRUNC);
     } else if (action == "block") {
@@ -191,6 +241,26 @@ int main(int argc, char *argv[]) {
       if (setrlimit(RLIMIT_NPROC, &one) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
         die("cannot become nobody");
       }
+    } else if (action == "stderr") {
+      replace_stderr(open(word(), O_WRONLY));
+    } else if (action == "stderr-no-reader") {
+      int ends[2];
+      if (pipe(ends) != 0) die("pipe failed");
+      close(ends[0]);
+      replace_stderr(ends[1]);
+      catch_signal(SIGPIPE, SIG_DFL);
+    } else if (action == "tty") {
+      take_terminal(word());
+    } else if (action == "tostop") {
+      termios mode{};
+      if (tcgetattr(STDERR_FILENO, &mode) != 0) die("not a terminal");
+      mode.c_lflag |= TOSTOP;
+      if (tcsetattr(STDERR_FILENO, TCSANOW, &mode) != 0) die("tcsetattr failed");
+    } else if (action == "background") {
+      const pid_t pid = fork();
+      if (pid < 0) die("fork failed");
+      if (pid > 0) wait_in_foreground(pid);
+      if (setpgid(0, 0) != 0) die("setpgid failed");
     } else if (action == "exec") {
       execv(argv[i], argv + i);
       die("exec failed");

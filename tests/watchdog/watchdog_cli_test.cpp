@@ -62,6 +62,33 @@ TEST(IdlewatchExec, OverlongTextIsCutAndKeepsItsLineEnd) {
             "...\n: " + std::string(std::strerror(ENAMETOOLONG)) + "\n");
 }
 
+// Wherever the buffer's end falls inside a character of one to four bytes,
+// the text before "..." is the longest prefix of whole UTF-8 characters that
+// fits in the 507 bytes left before "...\n" and the NUL.
+TEST(IdlewatchExec, OverlongTextIsCutAtAWholeUtf8Character) {
+  constexpr std::size_t kRoom = 507;
+  const std::string tail = std::string("...\n: ") + std::strerror(ENAMETOOLONG) + "\n";
+  Sandbox box;
+  for (const std::string character : {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9d\x84\x9e"}) {
+    for (std::size_t shift = 0; shift < 4; ++shift) {
+      std::string application(shift + 1, 'x');
+      application[0] = '/';
+      while (application.size() < 1200) application += character;
+      SCOPED_TRACE(testing::Message() << character.size() << "-byte characters, shift " << shift);
+      const Result r = box.run({kIdlewatch, "5", application});
+      EXPECT_EQ(r.status, 1);
+      const std::string full = kIdlewatch + ": failed to exec application " + application;
+      const std::size_t cut = r.err.find("...\n");
+      ASSERT_NE(cut, std::string::npos) << r.err;
+      EXPECT_EQ(r.err.substr(cut), tail);
+      EXPECT_EQ(r.err.substr(0, cut), full.substr(0, cut));
+      EXPECT_LE(cut, kRoom);
+      EXPECT_GT(cut + character.size(), kRoom);
+      EXPECT_NE(static_cast<unsigned char>(full[cut]) & 0xC0U, 0x80U) << "cut inside a character";
+    }
+  }
+}
+
 // A user allowed a single process cannot fork the application. The leak
 // check is off because its tracer thread would count as a second process.
 TEST(IdlewatchFork, FailureTextThenSystemText) {
@@ -179,13 +206,23 @@ TEST(IdlewatchInheritedSignals, BlockedOrIgnoredAtStart) {
   };
   const std::string chld = std::to_string(SIGCHLD);
   const std::string alrm = std::to_string(SIGALRM);
+  const std::string intr = std::to_string(SIGINT);
+  const std::string quit = std::to_string(SIGQUIT);
+  const std::string pipe = std::to_string(SIGPIPE);
+  const std::string ttou = std::to_string(SIGTTOU);
   const std::vector<Case> cases = {
-      {{}, "blocked 0 0 ignored 0 0\n"},
-      {{"block", chld}, "blocked 1 0 ignored 0 0\n"},
-      {{"block", alrm}, "blocked 0 1 ignored 0 0\n"},
-      {{"ignore", chld}, "blocked 0 0 ignored 1 0\n"},
-      {{"ignore", alrm}, "blocked 0 0 ignored 0 1\n"},
-      {{"block", chld, "block", alrm, "ignore", chld}, "blocked 1 1 ignored 1 0\n"},
+      {{}, "blocked; ignored\n"},
+      {{"block", chld}, "blocked CHLD; ignored\n"},
+      {{"block", alrm}, "blocked ALRM; ignored\n"},
+      {{"ignore", chld}, "blocked; ignored CHLD\n"},
+      {{"ignore", alrm}, "blocked; ignored ALRM\n"},
+      {{"block", chld, "block", alrm, "ignore", chld}, "blocked CHLD ALRM; ignored CHLD\n"},
+      // The watchdog blocks and ignores these for itself (a script's `&`
+      // hands it SIGINT and SIGQUIT ignored already).
+      {{"ignore", intr, "ignore", quit}, "blocked; ignored INT QUIT\n"},
+      {{"block", intr, "block", quit}, "blocked INT QUIT; ignored\n"},
+      {{"ignore", pipe, "block", ttou}, "blocked TTOU; ignored PIPE\n"},
+      {{"block", pipe, "ignore", ttou}, "blocked PIPE; ignored TTOU\n"},
   };
   Sandbox box;
   for (const auto &c : cases) {
