@@ -65,14 +65,21 @@ foreach(dir IN ITEMS INCLUDEDIR LIBDIR)
   endif()
 endforeach()
 set(prefix "@prefix@")  # left for the install step to fill in
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(octafold_pc_dir "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+else()
+  set(octafold_pc_dir "\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+endif()
 foreach(pc IN ITEMS octafold octafold-static)
   configure_file("${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in" "${PROJECT_BINARY_DIR}/pc/${pc}.pc.in" @ONLY)
+  # One directory per destination, so that installs into different places
+  # that run at the same time (the tests do) never share a file.
   install(CODE "
     set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
-    configure_file(\"${PROJECT_BINARY_DIR}/pc/${pc}.pc.in\" \"${PROJECT_BINARY_DIR}/pc/${pc}.pc\" @ONLY)"
-    COMPONENT development)
-  install(FILES "${PROJECT_BINARY_DIR}/pc/${pc}.pc"
-    DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig"
+    string(SHA1 where \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+    set(pc_file \"${PROJECT_BINARY_DIR}/pc/\${where}/${pc}.pc\")
+    configure_file(\"${PROJECT_BINARY_DIR}/pc/${pc}.pc.in\" \"\${pc_file}\" @ONLY)
+    file(INSTALL DESTINATION \"${octafold_pc_dir}\" TYPE FILE FILES \"\${pc_file}\")"
     COMPONENT development)
 endforeach()
 unset(prefix)

@@ -7,11 +7,22 @@
 #   each package must hold, comma-separated
 cmake_minimum_required(VERSION 3.25)
 
-find_program(DPKG_DEB dpkg-deb)
-if(NOT DPKG_DEB)
-  message("SKIPPED: dpkg-deb is not installed")
+# cpack's DEB generator needs dpkg-shlibdeps (dpkg-dev) for the dependencies
+# and file(1) to find the binaries.
+set(missing "")
+foreach(tool dpkg-deb dpkg-shlibdeps file)
+  string(REPLACE "-" "_" var "${tool}")
+  find_program(${var} ${tool})
+  if(NOT ${var})
+    list(APPEND missing ${tool})
+  endif()
+endforeach()
+if(missing)
+  list(JOIN missing ", " missing)
+  message("SKIPPED: building Debian packages needs dpkg-deb, dpkg-shlibdeps (package dpkg-dev) and file; missing: ${missing}")
   return()
 endif()
+set(DPKG_DEB "${dpkg_deb}")
 
 include("${CMAKE_CURRENT_LIST_DIR}/run_step.cmake")
 
