@@ -2,7 +2,7 @@
 # with cpack into a scratch directory, checks with dpkg-deb what each holds
 # and depends on, and runs the packaged octafold. deb_lintian.cmake then
 # checks the same packages against Debian policy.
-#   -DBUILD_DIR= -DWORK_DIR= -DCPACK=
+#   -DBUILD_DIR= -DWORK_DIR= -DCPACK= -DSANITIZED=
 #   -DPROGRAMS= -DRUNTIME= -DDEVELOPMENT=  paths under the package root that
 #   each package must hold, comma-separated
 cmake_minimum_required(VERSION 3.25)
@@ -34,8 +34,14 @@ set(packages octafold liboctafold1 liboctafold-dev)
 set(octafold_paths "${PROGRAMS}")
 set(liboctafold1_paths "${RUNTIME}")
 set(liboctafold-dev_paths "${DEVELOPMENT}")
-set(octafold_depends "^libc6 \\(>= [0-9.]+\\)$")
-set(liboctafold1_depends "^libc6 \\(>= [0-9.]+\\)$")
+# The programs and the library need libc alone, except in a sanitized build
+# (-DSANITIZED=ON), which needs the sanitizer runtimes as well.
+if(SANITIZED)
+  set(octafold_depends "(^|, )libc6 \\(>= [0-9.]+\\)(,|$)")
+else()
+  set(octafold_depends "^libc6 \\(>= [0-9.]+\\)$")
+endif()
+set(liboctafold1_depends "${octafold_depends}")
 set(liboctafold-dev_depends "^liboctafold1 \\(= [0-9.]+\\)$")
 
 set(problems "")

@@ -65,6 +65,7 @@ add_test(NAME deb_package
     -DBUILD_DIR=${PROJECT_BINARY_DIR}
     -DWORK_DIR=${deb_work}
     -DCPACK=${CMAKE_CPACK_COMMAND}
+    -DSANITIZED=${OCTAFOLD_SANITIZE}
     "-DPROGRAMS=${deb_programs}" "-DRUNTIME=${deb_runtime}" "-DDEVELOPMENT=${deb_development}"
     -P ${CMAKE_CURRENT_LIST_DIR}/deb_package.cmake)
 set_tests_properties(deb_package PROPERTIES
