@@ -49,20 +49,37 @@ bool regular_file_id(const struct stat &st, dev_t &dev, ino_t &ino) {
   return true;
 }
 
+bool same_regular_file(const struct stat &a, const struct stat &b) {
+  dev_t d1{}, d2{};
+  ino_t i1{}, i2{};
+  return regular_file_id(a, d1, i1) && regular_file_id(b, d2, i2) && d1 == d2 && i1 == i2;
+}
+
 bool same_regular_file(const char *name, FILE *stream) {
   struct stat by_name {};
   struct stat by_stream {};
   if (stat(name, &by_name) != 0 || fstat(fileno(stream), &by_stream) != 0) return false;
-  dev_t d1{}, d2{};
-  ino_t i1{}, i2{};
-  return regular_file_id(by_name, d1, i1) && regular_file_id(by_stream, d2, i2) && d1 == d2 &&
-         i1 == i2;
+  return same_regular_file(by_name, by_stream);
 }
 
 // Opening the input as output would truncate it before a byte was read.
 void refuse_same_file(const char *name, FILE *other) {
   if (!same_regular_file(name, other)) return;
   std::fprintf(stderr, "octafold: %s: input file is output file\n", name);
+  fail();
+}
+
+// The names are checked as they are opened; what is left is standard input
+// and standard output on one file (`octafold < f >> f`), where the encoder
+// would chase its own output for ever. Checked on the descriptors before a
+// byte is read or written.
+void refuse_same_standard_streams(const Settings &s) {
+  if (s.in != stdin || s.out != stdout) return;
+  struct stat in {};
+  struct stat out {};
+  if (fstat(fileno(stdin), &in) != 0 || fstat(fileno(stdout), &out) != 0) return;
+  if (!same_regular_file(in, out)) return;
+  std::fputs("octafold: standard input: input file is output file\n", stderr);
   fail();
 }
 
@@ -147,6 +164,7 @@ int report_stream_errors(const Settings &s) {
 
 int main(int argc, char **argv) {
   const Settings settings = parse_arguments(argc, argv);
+  refuse_same_standard_streams(settings);
   run_coder(settings);
   return report_stream_errors(settings);
 }

@@ -189,8 +189,7 @@ TEST_P(Cli, Run) {
   for (const auto &name : c.absent) EXPECT_FALSE(fs::exists(dir_ / name)) << name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Cli, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<CliCase> &row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, Cli, testing::ValuesIn(kCases), testing_support::RowName{});
 
 // A write that fails part way keeps what went out before it: with a file
 // size limit of one block the output file holds a prefix of the text.

@@ -659,6 +659,69 @@ TEST(SameFile, OutputOntoTheInputIsRefusedAndTheInputKept) {
   EXPECT_EQ(read_file(file), "");
 }
 
+// `octafold < f >> f` names no file, so only the descriptors can tell; an
+// encoder that ran would grow f without end. The same regular file on both
+// standard streams is refused by every coder before a byte moves; the other
+// sorts of file that can sit on both never count as the same.
+TEST(SameFile, StandardInputAndOutputOnOneRegularFileAreRefused) {
+  const TempDir tmp;
+  const std::string file = tmp.path + "/f";
+  for (const Mode &mode : modes()) {
+    SCOPED_TRACE(mode.name);
+    const std::string &text = mode.input;
+    write_file(file, text);
+    const Fd in = open_fd(file, O_RDONLY);
+    const Fd append = open_fd(file, O_WRONLY | O_APPEND);
+    const Result r = run(mode.args, in.get(), append.get());
+    EXPECT_EQ(r.status, kFailure);
+    EXPECT_EQ(r.err, "octafold: standard input: input file is output file\n");
+    EXPECT_EQ(read_file(file), text);
+    // Nothing was read: the input offset has not moved.
+    EXPECT_EQ(lseek(in.get(), 0, SEEK_CUR), 0);
+  }
+
+  // One descriptor open for reading and writing, given as both streams.
+  {
+    const std::string text = "keep me\n";
+    write_file(file, text);
+    const Fd both = open_fd(file, O_RDWR | O_APPEND);
+    const Result r = run({}, both.get(), both.get());
+    EXPECT_EQ(r.status, kFailure);
+    EXPECT_EQ(read_file(file), text);
+  }
+
+  // /dev/null on both sides, and a pipe: not regular files, so they run.
+  {
+    const Fd null_in = open_fd("/dev/null", O_RDONLY);
+    const Fd null_out = open_fd("/dev/null", O_WRONLY);
+    const Result r = run({}, null_in.get(), null_out.get());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+  }
+  {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const Fd read_end(fds[0]);
+    Fd write_end(fds[1]);
+    ASSERT_EQ(write(write_end.get(), "ABC", 3), 3);
+    write_end.reset();
+    const Result r = run({}, read_end.get(), kCapture);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "QUJD\n");
+  }
+  // Two different regular files are no conflict.
+  {
+    write_file(file, "ABC");
+    const std::string other = tmp.path + "/g";
+    write_file(other, "");
+    const Fd in = open_fd(file, O_RDONLY);
+    const Fd out = open_fd(other, O_WRONLY | O_APPEND);
+    const Result r = run({}, in.get(), out.get());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(other), "QUJD\n");
+  }
+}
+
 #else  // OCTAFOLD_FAULTS_BIG: the streams too long for the quick suite
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -39,6 +39,17 @@ std::string make_temp_dir();
 std::string random_bytes(std::mt19937 &rng, std::size_t length, const std::string &favoured,
                          double favoured_share = 0.5);
 
+// Names each instance of a parameterised test after its row's `name` member
+// (letters, digits and underscores), so that test names are readable and the
+// same in every build instead of printing the row's bytes:
+//   INSTANTIATE_TEST_SUITE_P(Table, Suite, testing::ValuesIn(kRows), testing_support::RowName{});
+struct RowName {
+  template <class ParamInfo>
+  std::string operator()(const ParamInfo &info) const {
+    return std::string(info.param.name);
+  }
+};
+
 }  // namespace testing_support
 
 #endif

@@ -18,6 +18,14 @@
 
 #include <stdio.h>
 
+/* The library is built with hidden visibility; only these names are its
+ * interface, in the shared library and in objects that link the static one. */
+#if defined(__GNUC__)
+#define OCTAFOLD_API __attribute__((visibility("default")))
+#else
+#define OCTAFOLD_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -28,7 +36,7 @@ extern "C" {
  * input writes nothing. With `portable` non-zero every LF of the input is
  * encoded as CR LF. Flushes `out` before returning. Writes nothing to stderr.
  */
-void to64(FILE *in, FILE *out, int portable);
+OCTAFOLD_API void to64(FILE *in, FILE *out, int portable);
 
 /*
  * Decodes base64 text from `in` onto `out`. White space is skipped; the first
@@ -49,7 +57,8 @@ void to64(FILE *in, FILE *out, int portable);
  *
  * `out` is not flushed.
  */
-void from64(FILE *in, FILE *out, const char *const *boundaries, int *count, int portable);
+OCTAFOLD_API void from64(FILE *in, FILE *out, const char *const *boundaries, int *count,
+                         int portable);
 
 /*
  * Encodes all of `in` as quoted-printable on `out`: escapes "=HH" with
@@ -61,7 +70,7 @@ void from64(FILE *in, FILE *out, const char *const *boundaries, int *count, int 
  * ends in a soft line break. Needs one byte of ungetc push-back on `in`.
  * Neither flushes `out` nor writes to stderr.
  */
-void toqp(FILE *in, FILE *out);
+OCTAFOLD_API void toqp(FILE *in, FILE *out);
 
 /*
  * Decodes quoted-printable text from `in` onto `out`: "=HH" becomes one byte
@@ -74,7 +83,7 @@ void toqp(FILE *in, FILE *out);
  * preceding line is not written (it belongs to the boundary, RFC 2046).
  * Neither flushes `out` nor writes to stderr.
  */
-void fromqp(FILE *in, FILE *out, const char *const *boundaries, int *count);
+OCTAFOLD_API void fromqp(FILE *in, FILE *out, const char *const *boundaries, int *count);
 
 /*
  * Tells whether `line` (NUL-terminated) is a boundary line of one of the
@@ -85,7 +94,7 @@ void fromqp(FILE *in, FILE *out, const char *const *boundaries, int *count);
  * lowers *count to the matching entry's index, which retires that entry and
  * every later one. Never writes anything else.
  */
-int PendingBoundary(const char *line, const char *const *boundaries, int *count);
+OCTAFOLD_API int PendingBoundary(const char *line, const char *const *boundaries, int *count);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,8 @@
-/* A C program built against an installed octafold: decodes the parts of a
- * small multipart body and checks the bytes and the boundary count. Exits 0
- * when every check holds, 1 otherwise, naming the failed check. */
+/* C code built against an installed octafold: decodes the parts of a small
+ * multipart body and checks the bytes and the boundary count. As a program
+ * it exits 0 when every check holds, 1 otherwise, naming the failed check.
+ * With CONSUMER_PLUGIN it is a shared object instead, whose
+ * consumer_checks() a separate program calls. */
 #include <octafold.h>
 #include <stdio.h>
 #include <string.h>
@@ -23,7 +25,12 @@ static size_t contents(FILE *f, char *buf, size_t size) {
   return n;
 }
 
+#ifdef CONSUMER_PLUGIN
+int consumer_checks(void);
+int consumer_checks(void) {
+#else
 int main(void) {
+#endif
   static const char body[] =
       "--outer\n"
       "QUJD\nREVG\n" /* base64 of "ABCDEF" */

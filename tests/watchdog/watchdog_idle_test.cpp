@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // Its own descriptor 1 is the application's business; the watchdog's
                     // stays open.
                     IdleCase{"ApplicationClosesStandardOutput", "1", {"close-stdout"}, 1.0, 2.0}),
-    [](const testing::TestParamInfo<IdleCase> &param) { return std::string(param.param.name); });
+    testing_support::RowName{});
 
 TEST(IdlewatchActivity, AccessWithinTheLimitKeepsTheApplicationRunning) {
   Sandbox box;
