@@ -79,8 +79,8 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "This is the epilogue.\n"
        "--XX\n",
        {"plain text\n- a line with a dash", kBinary, "caf\xc3\xa9 and a softbreak\n"},
-       "1 text/plain 7bit 31\n2 application/octet-stream base64 6\n"
-       "3 text/plain quoted-printable 22\n",
+       "1 text/plain 7bit 31 part-001\n2 application/octet-stream base64 6 part-002\n"
+       "3 text/plain quoted-printable 22 part-003\n",
        "",
        0},
       {"nested multiparts, inner epilogue, outer part after the inner close",
@@ -111,7 +111,8 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        {"Gr\xc3\xbc\xc3\x9f"
         "e",
         "<p>hi</p>", "\x89PNG"},
-       "1 text/plain quoted-printable 7\n2 text/html base64 9\n3 image/png base64 4\n",
+       "1 text/plain quoted-printable 7 part-001\n2 text/html base64 9 part-002\n3 image/png "
+       "base64 4 part-003\n",
        "",
        0},
       {"an outer close ends an inner multipart that never closed",
@@ -125,7 +126,7 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "x\n"
        "--a--\n",
        {"x"},
-       "1 text/plain 7bit 1\n",
+       "1 text/plain 7bit 1 part-001\n",
        "",
        0},
       {"quoted boundary with blanks, padded boundary lines, folded header with a comment",
@@ -141,7 +142,7 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "second\n"
        "--=_b o(u)n:d?'-- \n",
        {"first", "second"},
-       "1 text/plain 7bit 5\n2 text/plain 7bit 6\n",
+       "1 text/plain 7bit 5 part-001\n2 text/plain 7bit 6 part-002\n",
        "",
        0},
       {"empty parts: no header and no body, and empty headers with an empty body",
@@ -155,7 +156,8 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "\n"
        "--e--\n",
        {"", "", ""},
-       "1 text/plain 7bit 0\n2 text/plain 7bit 0\n3 text/plain base64 0\n",
+       "1 text/plain 7bit 0 part-001\n2 text/plain 7bit 0 part-002\n3 text/plain base64 0 "
+       "part-003\n",
        "",
        0},
       {"CR LF line ends: the CR LF before a boundary belongs to it",
@@ -171,7 +173,7 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "QUJD\r\n"
        "--c--\r\n",
        {"one\r\ntwo\r\n", "ABC"},
-       "1 text/plain 7bit 10\n2 text/plain base64 3\n",
+       "1 text/plain 7bit 10 part-001\n2 text/plain base64 3 part-002\n",
        "",
        0},
       {"the rest of a long line that begins with a dash is not a line start",
@@ -181,20 +183,20 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "\n-" +
            std::string(198, 'x') + "--L\n--L--\n",
        {"-" + std::string(198, 'x') + "--L"},
-       "1 text/plain 7bit 202\n",
+       "1 text/plain 7bit 202 part-001\n",
        "",
        0},
       {"a message that is not multipart is one part",
        "Subject: note\nContent-Transfer-Encoding: quoted-printable\n\nline=3D1\n-- \nsig\n",
        {"line=1\n-- \nsig\n"},
-       "1 text/plain quoted-printable 15\n",
+       "1 text/plain quoted-printable 15 part-001\n",
        "",
        0},
       {"unknown transfer encodings are copied as they are",
        "Content-Type: multipart/mixed; boundary=u\n\n--u\n"
        "Content-Transfer-Encoding: x-uuencode\n\nbegin 644 f\n--u--\n",
        {"begin 644 f"},
-       "1 text/plain x-uuencode 11\n",
+       "1 text/plain x-uuencode 11 part-001\n",
        "",
        0},
   };
@@ -232,7 +234,7 @@ TEST(Mimesplit, RefusesMalformedMessages) {
        "Content-Type: multipart/mixed; boundary=n\n\n--n\nContent-Transfer-Encoding: base64\n\n"
        "QUJD\n",
        {"ABC"},
-       "1 text/plain base64 3\n",
+       "1 text/plain base64 3 part-001\n",
        "ends without its closing line \"--n--\"",
        1},
       {"a header line longer than 998 characters",
@@ -244,7 +246,7 @@ TEST(Mimesplit, RefusesMalformedMessages) {
       {"a header line of 998 characters is fine",
        ok_header + "\nbody\n",
        {"body\n"},
-       "1 text/plain 7bit 5\n",
+       "1 text/plain 7bit 5 part-001\n",
        "",
        0},
       {"a boundary of 71 characters",
@@ -262,7 +264,7 @@ TEST(Mimesplit, ReportsUsageAndFileErrors) {
   const std::string dir = testing_support::make_temp_dir();
   auto r = run_program({MIMESPLIT_BIN, dir + "/message"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "usage: mimesplit MESSAGE DIRECTORY\n");
+  EXPECT_EQ(r.err, "usage: mimesplit [-n] MESSAGE DIRECTORY\n");
 
   r = run_program({MIMESPLIT_BIN, dir + "/missing", dir + "/parts"});
   EXPECT_EQ(r.status, 2);
@@ -273,12 +275,12 @@ TEST(Mimesplit, ReportsUsageAndFileErrors) {
   write_file(dir + "/file", "not a directory");
   r = run_program({MIMESPLIT_BIN, "-", dir + "/file"}, "body\n");
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("part-001"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(dir + "/file: Not a directory"), std::string::npos) << r.err;
 
   // Standard input, and a directory that already exists.
   r = run_program({MIMESPLIT_BIN, "-", dir}, "Content-Transfer-Encoding: base64\n\nQUJD\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "1 text/plain base64 3\n");
+  EXPECT_EQ(r.out, "1 text/plain base64 3 part-001\n");
   EXPECT_EQ(read_file(dir + "/part-001"), "ABC");
   std::filesystem::remove_all(dir);
 }
