@@ -132,7 +132,8 @@ struct BoundaryList {
 
 // How a part's body ended. The decoders do not say which boundary line
 // stopped them: a lowered count shows a closing line, and an unchanged one
-// a separator, which is taken as the innermost multipart's.
+// a separator, which is taken as the innermost multipart's. Where mimesplit
+// reads the line itself it finds the multipart the separator belongs to.
 enum class EndKind { separator, close, eof };
 struct End {
   EndKind kind;
@@ -322,9 +323,16 @@ class Splitter {
       : in_(in), dir_(dir), dir_fd_(dir_fd), by_name_(by_name) {}
 
   // One entity: a message or a body part, its headers and its body.
-  End entity(bool in_digest, int depth) {
+  End entity(bool in_digest, int depth, bool in_multipart) {
     End end{EndKind::eof, -1};
-    const bool has_body = read_headers(end);
+    bool bare_separator = false;
+    const bool has_body = read_headers(end, &bare_separator);
+    // Two separator lines in a row enclose no body part: RFC 2046's grammar
+    // has a CRLF and then the part after a boundary line, and the CRLF
+    // before the second line belongs to that line.
+    if (in_multipart && bare_separator && end.kind == EndKind::separator &&
+        end.level == boundaries_.count - 1)
+      return end;
     Part part;
     describe(headers_, in_digest, part);
     if (part.multipart) {
@@ -335,7 +343,7 @@ class Splitter {
     if (part.message && has_body) {
       if (depth == kMaxDepth)
         fail(kExitMalformed, "multiparts and messages nested more than %d deep", kMaxDepth);
-      return entity(false, depth + 1);
+      return entity(false, depth + 1, false);
     }
     if (part.message) {
       Part empty;  // the enclosed message has neither header nor body
@@ -365,6 +373,28 @@ class Splitter {
     pending_size_ = p.size;
   }
 
+  // Tests a line against the active boundaries; on a boundary line sets
+  // how the part ended.
+  bool is_boundary(const char *line, End &end) {
+    const int before = boundaries_.count;
+    if (before == 0 || line[0] != '-' ||
+        PendingBoundary(line, boundaries_.entries, &boundaries_.count) == 0)
+      return false;
+    if (boundaries_.count < before) {
+      end = {EndKind::close, boundaries_.count};
+      return true;
+    }
+    // A separator: the shortest list that still matches ends at its entry.
+    for (int k = 1; k <= before; ++k) {
+      int count = k;
+      if (PendingBoundary(line, boundaries_.entries, &count) != 0) {
+        end = {EndKind::separator, k - 1};
+        break;
+      }
+    }
+    return true;
+  }
+
   bool at_end() {
     const int c = std::getc(in_);
     if (c == EOF) return true;
@@ -375,10 +405,10 @@ class Splitter {
   // Reads the header block. False when the part ends first, at end of input
   // or at a boundary line (`end`); true when a body follows, whose first
   // line may be left in pending_.
-  bool read_headers(End &end) {
+  bool read_headers(End &end, bool *bare_separator) {
     headers_.clear();
     char *field = nullptr;  // the field that continuation lines extend
-    for (;;) {
+    for (bool first = true;; first = false) {
       const int before = boundaries_.count;
       const Piece line = next_piece(kHeaderLineSize);
       if (line.size == 0) {
@@ -386,9 +416,8 @@ class Splitter {
         end = classify(before, before, false);
         return false;
       }
-      if (line.data[0] == '-' && boundaries_.count > 0 &&
-          PendingBoundary(line.data, boundaries_.entries, &boundaries_.count)) {
-        end = classify(before, boundaries_.count, true);
+      if (is_boundary(line.data, end)) {
+        *bare_separator = first;
         return false;
       }
       const LineKind kind = header_line_kind(line.data, line.size);
@@ -451,7 +480,7 @@ class Splitter {
     const bool digest = std::strcmp(part.type, "multipart/digest") == 0;
 
     bool opened = false;
-    End end = copy_until_boundary(nullptr);  // the preamble
+    End end = copy_body(nullptr);  // the preamble
     for (;;) {
       if (end.kind == EndKind::eof) {
         if (!opened)
@@ -461,14 +490,18 @@ class Splitter {
              boundaries_.text[level]);
       }
       if (end.kind == EndKind::close) break;
+      // A separator of an enclosing multipart ends this one too, and the
+      // boundaries of this one and those inside it retire.
+      if (end.level < level) {
+        boundaries_.count = end.level + 1;
+        return end;
+      }
       opened = true;
-      end = entity(digest, depth + 1);
-      // A separator of an enclosing multipart ends this one too.
-      if (end.kind == EndKind::separator && end.level < level) return end;
+      end = entity(digest, depth + 1, true);
     }
     // An enclosing multipart that closed first ends this one as well.
     if (end.level < level) return end;
-    return copy_until_boundary(nullptr);  // the epilogue
+    return copy_body(nullptr);  // the epilogue
   }
 
   // Opens the part's file in the output directory; fills `name` with the
@@ -498,10 +531,10 @@ class Splitter {
       const bool base64 = std::strcmp(part.encoding, "base64") == 0;
       if (base64 || std::strcmp(part.encoding, "quoted-printable") == 0) {
         saw_boundary = decode(base64, out);
+        end = classify(before, boundaries_.count, saw_boundary);
       } else {
-        saw_boundary = copy_body(out);
+        end = copy_body(out);
       }
-      end = classify(before, boundaries_.count, saw_boundary);
     }
     if (std::ferror(in_)) fail(kExitTrouble, "read error: %s", std::strerror(errno));
     const bool flushed = std::fflush(out) == 0;
@@ -555,28 +588,22 @@ class Splitter {
     return saw_boundary;
   }
 
-  End copy_until_boundary(std::FILE *out) {
-    const int before = boundaries_.count;
-    return classify(before, boundaries_.count, copy_body(out));
-  }
-
   // Copies (or with a null stream skips) up to the next boundary line of
-  // the list, which it consumes; true when one came before end of input.
-  bool copy_body(std::FILE *out) {
+  // the list, which it consumes.
+  End copy_body(std::FILE *out) {
     BodyWriter writer(out);
     bool line_start = true;
+    End end{EndKind::eof, -1};
     for (;;) {
       const Piece p = next_piece(LineReader::kSize);
       if (p.size == 0) break;
-      if (line_start && p.data[0] == '-' && boundaries_.count > 0 &&
-          PendingBoundary(p.data, boundaries_.entries, &boundaries_.count) != 0)
-        return true;
+      if (line_start && is_boundary(p.data, end)) return end;
       writer.put(p.data, p.size);
       line_start = p.data[p.size - 1] == '\n';
     }
     writer.finish();
     if (std::ferror(in_)) fail(kExitTrouble, "read error: %s", std::strerror(errno));
-    return false;
+    return end;
   }
 
   std::FILE *in_;
@@ -653,7 +680,7 @@ int main(int argc, char **argv) {
   std::FILE *in = open_message(argv[first]);
   const int dir_fd = open_directory(argv[first + 1]);
   static Splitter splitter(in, argv[first + 1], dir_fd, by_name);  // 90 KiB: not on the stack
-  splitter.entity(false, 0);
+  splitter.entity(false, 0, false);
   if (std::fflush(stdout) != 0) fail(kExitTrouble, "standard output: %s", std::strerror(errno));
   return 0;
 }

@@ -145,7 +145,7 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "1 text/plain 7bit 5 part-001\n2 text/plain 7bit 6 part-002\n",
        "",
        0},
-      {"empty parts: no header and no body, and empty headers with an empty body",
+      {"two separator lines in a row enclose no part; empty headers and body make one",
        "Content-Type: multipart/mixed; boundary=e\n"
        "\n"
        "--e\n"
@@ -155,9 +155,8 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "Content-Transfer-Encoding: base64\n"
        "\n"
        "--e--\n",
-       {"", "", ""},
-       "1 text/plain 7bit 0 part-001\n2 text/plain 7bit 0 part-002\n3 text/plain base64 0 "
-       "part-003\n",
+       {"", ""},
+       "1 text/plain 7bit 0 part-001\n2 text/plain base64 0 part-002\n",
        "",
        0},
       {"CR LF line ends: the CR LF before a boundary belongs to it",
@@ -208,8 +207,9 @@ TEST(Mimesplit, RefusesMalformedMessages) {
   const std::string ok_header = "X-Long: " + std::string(990, 'h') + "\n";    // 998 characters
   std::string deep;
   for (int i = 0; i < 17; ++i) {
-    deep += "Content-Type: multipart/mixed; boundary=d" + std::to_string(i) + "\n\n--d" +
-            std::to_string(i) + "\n";
+    // "d1x" and "d10x": no boundary begins with another (RFC 2046 section 5.1.1).
+    deep += "Content-Type: multipart/mixed; boundary=d" + std::to_string(i) + "x\n\n--d" +
+            std::to_string(i) + "x\n";
   }
   const Case cases[] = {
       {"multipart without a boundary parameter",
