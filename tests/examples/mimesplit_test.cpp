@@ -181,8 +181,44 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "--L\n"
        "\n-" +
            std::string(198, 'x') + "--L\n--L--\n",
-       {"-" + std::string(198, 'x') + "--L"},
+       {std::string(1, '-').append(198, 'x').append("--L")},  // not "-" + ...: g++ 12 -Wrestrict
        "1 text/plain 7bit 202 part-001\n",
+       "",
+       0},
+      {"enclosed messages are split in turn: a base64 image two forwards deep, CR LF",
+       "Content-Type: multipart/mixed; boundary=f1\r\n\r\n--f1\r\n\r\nforwarding\r\n--f1\r\n"
+       "Content-Type: message/rfc822\r\n\r\n"
+       "Subject: Fwd\r\nContent-Type: multipart/mixed; boundary=f2\r\n\r\n--f2\r\n"
+       "Content-Type: message/rfc822\r\n\r\n"
+       "Subject: photo\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+       "iVBORw==\r\n--f2--\r\n--f1\r\nContent-Type: text/plain\r\n\r\nlast\r\n--f1--\r\n",
+       {"forwarding", "\x89PNG", "last"},
+       "1 text/plain 7bit 10 part-001\n2 image/png base64 4 part-002\n"
+       "3 text/plain 7bit 4 part-003\n",
+       "",
+       0},
+      {"in a digest a part without a type is a message (RFC 2046 section 5.1.5)",
+       "Content-Type: multipart/digest; boundary=d\n\n--d\n\nSubject: one\n\nfirst\n"
+       "--d\nContent-Type: text/plain\n\nsecond\n--d--\n",
+       {"first", "second"},
+       "1 text/plain 7bit 5 part-001\n2 text/plain 7bit 6 part-002\n",
+       "",
+       0},
+      {"a header block ends at the first line that is neither a field nor a continuation",
+       "Content-Type: multipart/mixed; boundary=h\n\n--h\nContent-Type: text/plain\n"
+       "starts the body\nContent-Type: text/html\n--h\nContent-Transfer-Encoding: base64\n"
+       "QUJD\nREVG\n--h\nContent-Transfer-Encoding: quoted-printable\n"
+       "caf=C3=A9\n--h\nContent-Type: text/plain\nContent-Type: text/html\n \nX: y\n\nz\n--h--\n",
+       {"starts the body\nContent-Type: text/html", "ABCDEF", "caf\xc3\xa9", "z"},
+       "1 text/plain 7bit 39 part-001\n2 text/plain base64 6 part-002\n"
+       "3 text/plain quoted-printable 5 part-003\n4 text/plain 7bit 1 part-004\n",
+       "",
+       0},
+      {"RFC 2231 boundary in sections, with a charset and %-escapes",
+       "Content-Type: multipart/mixed;\n boundary*0*=us-ascii'en'%3D_a;\n boundary*1=\"b c\"\n\n"
+       "--=_ab c\n\nx\n--=_ab c--\n",
+       {"x"},
+       "1 text/plain 7bit 1 part-001\n",
        "",
        0},
       {"a message that is not multipart is one part",
@@ -211,6 +247,8 @@ TEST(Mimesplit, RefusesMalformedMessages) {
     deep += "Content-Type: multipart/mixed; boundary=d" + std::to_string(i) + "x\n\n--d" +
             std::to_string(i) + "x\n";
   }
+  std::string forwards;
+  for (int i = 0; i < 17; ++i) forwards += "Content-Type: message/rfc822\n\n";
   const Case cases[] = {
       {"multipart without a boundary parameter",
        "Content-Type: multipart/mixed; charset=x\n\n--x\n\n--x--\n",
@@ -256,6 +294,12 @@ TEST(Mimesplit, RefusesMalformedMessages) {
        "must have 1 to 70 characters",
        1},
       {"multiparts nested 17 deep", deep, {}, "", "nested more than 16 deep", 1},
+      {"messages enclosed 17 deep count in the same limit",
+       forwards + "x\n",
+       {},
+       "",
+       "nested more than 16 deep",
+       1},
   };
   for (const auto &c : cases) run_case(c);
 }
@@ -282,6 +326,72 @@ TEST(Mimesplit, ReportsUsageAndFileErrors) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "1 text/plain base64 3 part-001\n");
   EXPECT_EQ(read_file(dir + "/part-001"), "ABC");
+  std::filesystem::remove_all(dir);
+}
+
+// -n: each hostile name gets a safe one, the listing says why, and nothing
+// outside DIRECTORY is written or replaced.
+TEST(Mimesplit, NamesFilesSafely) {
+  const std::string dir = testing_support::make_temp_dir();
+  const std::string parts = dir + "/parts";
+  std::filesystem::create_directory(parts);
+  write_file(dir + "/outside.txt", "keep");
+  std::filesystem::create_symlink(dir + "/outside.txt", parts + "/link.txt");
+  write_file(parts + "/part-009", "earlier run");
+  std::string message = "Content-Type: multipart/mixed; boundary=n\n\n";
+  const std::string dispositions[] = {
+      "attachment; filename=\"../x\"",
+      "attachment; filename=\"/etc/passwd\"",
+      "attachment; filename=\"a/../../b\"",
+      "attachment; filename=..",
+      "attachment; filename*=utf-8''nul%00.txt",
+      "attachment; filename=\"bell\a.txt\"",
+      "attachment; filename=link.txt",
+      "attachment; filename=same.txt",
+      "inline",  // no name: numbered, and part-009 is taken
+      "attachment; filename=same.txt",
+      "attachment; filename*0=\"" + std::string(200, 'l') + "\"; filename*1=\"" +
+          std::string(100, 'l') + ".txt\"",
+      "attachment; filename=\"=?utf-8?q?caf=C3=A9.txt?=\"",
+  };
+  int i = 0;
+  for (const auto &d : dispositions) {
+    message += "--n\nContent-Disposition: " + d + "\n\nbody " + std::to_string(++i) + "\n";
+  }
+  message += "--n--\n";
+  write_file(dir + "/message", message);
+  const auto r = run_program({MIMESPLIT_BIN, "-n", dir + "/message", parts});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  const std::string long_name = std::string(251, 'l') + ".txt";
+  EXPECT_EQ(r.out,
+            "1 text/plain 7bit 6 x (renamed from \"../x\": directory part)\n"
+            "2 text/plain 7bit 6 passwd (renamed from \"/etc/passwd\": directory part)\n"
+            "3 text/plain 7bit 6 b (renamed from \"a/../../b\": directory part)\n"
+            "4 text/plain 7bit 6 part-004 (renamed from \"..\": no usable name)\n"
+            "5 text/plain 7bit 6 nul_.txt (renamed from \"nul\\x00.txt\": control bytes)\n"
+            "6 text/plain 7bit 6 bell_.txt (renamed from \"bell\\x07.txt\": control bytes)\n"
+            "7 text/plain 7bit 6 link-2.txt (renamed from \"link.txt\": name taken)\n"
+            "8 text/plain 7bit 6 same.txt\n"
+            "9 text/plain 7bit 6 part-009-2 (renamed from \"part-009\": name taken)\n"
+            "10 text/plain 7bit 7 same-2.txt (renamed from \"same.txt\": name taken)\n"
+            "11 text/plain 7bit 7 " +
+                long_name + " (renamed from \"" + std::string(300, 'l') +
+                ".txt\": too long)\n"
+                "12 text/plain 7bit 7 caf\xc3\xa9.txt\n");
+  EXPECT_EQ(read_file(dir + "/outside.txt"), "keep");
+  EXPECT_TRUE(std::filesystem::is_symlink(parts + "/link.txt"));
+  EXPECT_EQ(read_file(parts + "/part-009"), "earlier run");
+  EXPECT_EQ(read_file(parts + "/link-2.txt"), "body 7");
+  EXPECT_EQ(read_file(parts + "/" + long_name), "body 11");
+  std::size_t outside = 0;
+  for (const auto &e : std::filesystem::directory_iterator(dir)) {
+    outside += e.path().filename() != "parts";
+  }
+  EXPECT_EQ(outside, 2U);  // message and outside.txt
+  std::size_t inside = 0;
+  for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator(parts)) ++inside;
+  EXPECT_EQ(inside, 14U);  // the twelve parts, link.txt and part-009
   std::filesystem::remove_all(dir);
 }
 
