@@ -108,7 +108,10 @@ class Leaf:
 def raw_payload(part):
     payload = part.get_payload()
     if isinstance(payload, str):
-        return payload.encode("ascii", "surrogateescape")
+        try:
+            return payload.encode("ascii", "surrogateescape")
+        except UnicodeError:  # Python decoded the text itself
+            return payload.encode("utf-8", "surrogateescape")
     return b""
 
 
@@ -411,6 +414,11 @@ def built_messages(rng):
                 b"QUJDREVG\nR0hJ\n--h\nContent-Transfer-Encoding: quoted-printable\n"
                 b"caf=C3=A9 line\n--h\nContent-Type: text/plain\nFrom here on: body\n \n"
                 b"Content-Type: text/html\n\n--h--\n"))
+    out.append(("hand: message/global with an 8bit body, CR LF",
+                b"Content-Type: multipart/mixed; boundary=g\r\n\r\n--g\r\n"
+                b"Content-Type: message/global\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+                b"Subject: \xc3\xa9t\xc3\xa9\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                b"Content-Transfer-Encoding: 8bit\r\n\r\n\xc3\xa9t\xc3\xa9\r\n--g--\r\n"))
     out.append(("hand: base64 without its final padding, then more parts",
                 b"Content-Type: multipart/mixed; boundary=p\n\n--p\n"
                 b"Content-Transfer-Encoding: base64\n\nQUJDRA\n--p\n\nsecond part\n--p--\n"))
