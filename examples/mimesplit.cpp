@@ -96,26 +96,36 @@ class LineReader {
 
   LineReader() { std::memset(buf_, '\n', sizeof buf_); }
 
-  // One line through its LF, or its first limit - 1 bytes; NUL-terminated.
-  // Returns the number of bytes, 0 at end of input or on a read error.
+  // One line through its LF, or its first limit - 1 bytes (limit - 1 and
+  // an LF when they end in CR, so that a CR LF stays in one piece);
+  // NUL-terminated. Returns the number of bytes, 0 at end of input or on
+  // a read error.
   std::size_t read(std::FILE *in, std::size_t limit) {
     std::memset(buf_, '\n', dirty_);
     dirty_ = sizeof buf_;  // fgets leaves the buffer undefined on an error
     if (std::fgets(buf_, static_cast<int>(limit), in) == nullptr) return 0;
     for (char *p = buf_;; ++p) {
       p = static_cast<char *>(std::memchr(p, '\0', static_cast<std::size_t>(buf_ + limit - p)));
-      const auto at = static_cast<std::size_t>(p - buf_);
-      if (p[1] == '\n' && p[2] == '\n') {
-        dirty_ = at + 1;
-        return at;
+      auto at = static_cast<std::size_t>(p - buf_);
+      if (p[1] != '\n' || p[2] != '\n') continue;
+      if (at > 0 && buf_[at - 1] == '\r') {
+        const int c = std::getc(in);
+        if (c == '\n') {
+          buf_[at++] = '\n';
+          buf_[at] = '\0';
+        } else if (c != EOF) {
+          std::ungetc(c, in);
+        }
       }
+      dirty_ = at + 1;
+      return at;
     }
   }
 
   const char *data() const { return buf_; }
 
  private:
-  char buf_[kSize + 2];  // two LFs past the longest read keep the test in bounds
+  char buf_[kSize + 3];  // an LF added to a CR, then two LFs of the filling
   std::size_t dirty_ = 0;
 };
 
@@ -145,56 +155,6 @@ End classify(int count_before, int count_after, bool saw_boundary) {
   if (saw_boundary) return {EndKind::separator, count_after - 1};
   return {EndKind::eof, -1};
 }
-
-// Copies body lines, holding back each line end (LF or CR LF) until the
-// next line shows that it is no boundary line: the line end before a
-// boundary line belongs to the boundary (RFC 2046 section 5.1.1). A null
-// stream discards everything (preambles, epilogues).
-class BodyWriter {
- public:
-  explicit BodyWriter(std::FILE *out) : out_(out) {}
-
-  // One piece from LineReader: a whole line or a part of a long one.
-  void put(const char *p, std::size_t n) {
-    std::size_t keep = n;
-    Held hold = Held::none;
-    if (p[n - 1] == '\n') {
-      hold = Held::lf;
-      --keep;
-      if (keep > 0 && p[keep - 1] == '\r') {
-        hold = Held::crlf;
-        --keep;
-      } else if (keep == 0 && held_ == Held::cr) {
-        held_ = Held::none;  // a CR LF split between two pieces
-        hold = Held::crlf;
-      }
-    } else if (p[n - 1] == '\r') {
-      hold = Held::cr;
-      --keep;
-    }
-    release();
-    write(p, keep);
-    held_ = hold;
-  }
-
-  // End of input: nothing follows, so what is held is data.
-  void finish() { release(); }
-
- private:
-  enum class Held { none, cr, lf, crlf };
-
-  void write(const char *p, std::size_t n) {
-    if (out_ != nullptr && n > 0) std::fwrite(p, 1, n, out_);
-  }
-  void release() {
-    if (held_ == Held::cr || held_ == Held::crlf) write("\r", 1);
-    if (held_ == Held::lf || held_ == Held::crlf) write("\n", 1);
-    held_ = Held::none;
-  }
-
-  std::FILE *out_;
-  Held held_ = Held::none;
-};
 
 // --- Header blocks ---
 
@@ -358,14 +318,16 @@ class Splitter {
     std::size_t size;
   };
 
-  // The line a header block read too far, else the next one of the input.
-  Piece next_piece(std::size_t limit) {
+  // The line a header block read too far, else the next one of the input,
+  // read into readers_[which].
+  Piece next_piece(std::size_t limit, int which = 0) {
     if (pending_size_ > 0) {
       const Piece p{pending_, pending_size_};
       pending_size_ = 0;
       return p;
     }
-    return {reader_.data(), reader_.read(in_, limit)};
+    LineReader &r = readers_[which];
+    return {r.data(), r.read(in_, limit)};
   }
 
   void push_back(Piece p) {
@@ -589,21 +551,35 @@ class Splitter {
   }
 
   // Copies (or with a null stream skips) up to the next boundary line of
-  // the list, which it consumes.
+  // the list, which it consumes. Each line is written once the next one
+  // shows that no boundary line follows: the line end before a boundary
+  // line belongs to the boundary (RFC 2046 section 5.1.1), and is dropped.
+  // Two line buffers take turns, so the held line stays where it was read.
   End copy_body(std::FILE *out) {
-    BodyWriter writer(out);
+    Piece held{nullptr, 0};
     bool line_start = true;
     End end{EndKind::eof, -1};
     for (;;) {
-      const Piece p = next_piece(LineReader::kSize);
+      const Piece p = next_piece(LineReader::kSize - 1, held.data == readers_[0].data() ? 1 : 0);
       if (p.size == 0) break;
-      if (line_start && is_boundary(p.data, end)) return end;
-      writer.put(p.data, p.size);
+      if (line_start && is_boundary(p.data, end)) {
+        std::size_t n = held.size;
+        if (n > 0 && held.data[n - 1] == '\n') --n;
+        if (n > 0 && held.data[n - 1] == '\r') --n;
+        write(out, held.data, n);
+        return end;
+      }
+      write(out, held.data, held.size);
+      held = p;
       line_start = p.data[p.size - 1] == '\n';
     }
-    writer.finish();
+    write(out, held.data, held.size);
     if (std::ferror(in_)) fail(kExitTrouble, "read error: %s", std::strerror(errno));
     return end;
+  }
+
+  static void write(std::FILE *out, const char *p, std::size_t n) {
+    if (out != nullptr && n > 0) std::fwrite(p, 1, n, out);
   }
 
   std::FILE *in_;
@@ -612,9 +588,9 @@ class Splitter {
   bool by_name_;
   unsigned parts_ = 0;
   BoundaryList boundaries_;
-  LineReader reader_;
-  Headers headers_;  // of the entity being read; only its Part outlives it
-  char pending_[kHeaderLineSize] = {};
+  LineReader readers_[2];
+  Headers headers_;                         // of the entity being read; only its Part outlives it
+  char pending_[kHeaderLineSize + 1] = {};  // a header line, and an LF after its CR
   std::size_t pending_size_ = 0;
 };
 

@@ -221,6 +221,13 @@ TEST(Mimesplit, SplitsAndDecodesWellFormedMessages) {
        "1 text/plain 7bit 1 part-001\n",
        "",
        0},
+      {"a CR LF that the 64 KiB line buffer would split still goes with the boundary",
+       "Content-Type: multipart/mixed; boundary=s\r\n\r\n--s\r\n\r\n" + std::string(65533, 'y') +
+           "\r\n--s--\r\n",
+       {std::string(65533, 'y')},
+       "1 text/plain 7bit 65533 part-001\n",
+       "",
+       0},
       {"a message that is not multipart is one part",
        "Subject: note\nContent-Transfer-Encoding: quoted-printable\n\nline=3D1\n-- \nsig\n",
        {"line=1\n-- \nsig\n"},
