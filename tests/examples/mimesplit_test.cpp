@@ -317,6 +317,10 @@ TEST(Mimesplit, ReportsUsageAndFileErrors) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "usage: mimesplit [-n] MESSAGE DIRECTORY\n");
 
+  r = run_program({MIMESPLIT_BIN, "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("message/rfc822"), std::string::npos) << r.out;
+
   r = run_program({MIMESPLIT_BIN, dir + "/missing", dir + "/parts"});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("mimesplit: " + dir + "/missing: No such file or directory"),
