@@ -69,6 +69,8 @@ constexpr std::size_t kMaxBoundary = 70;
 constexpr std::size_t kEntrySize = 2 + kMaxBoundary + 1;  // "--", boundary, NUL
 // Multiparts and enclosed messages together.
 constexpr int kMaxDepth = 16;
+// Buffers of the message stream and of the part being written.
+constexpr std::size_t kStreamBuffer = 64 * 1024;
 // A file name as the sender wrote it, decoded.
 constexpr std::size_t kNameSize = 1024;
 
@@ -478,6 +480,9 @@ class Splitter {
     if (fd < 0) fail(kExitTrouble, "%s/%s: %s", dir_, name, std::strerror(errno));
     std::FILE *out = fdopen(fd, "wb");
     if (out == nullptr) fail(kExitTrouble, "%s/%s: %s", dir_, name, std::strerror(errno));
+    // One part file is open at a time, so they can share one buffer.
+    static char buffer[kStreamBuffer];
+    std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
     return out;
   }
 
@@ -595,9 +600,13 @@ class Splitter {
 };
 
 std::FILE *open_message(const char *name) {
-  if (std::strcmp(name, "-") == 0) return stdin;
-  std::FILE *in = std::fopen(name, "rb");
+  std::FILE *in = stdin;
+  if (std::strcmp(name, "-") != 0) in = std::fopen(name, "rb");
   if (in == nullptr) fail(kExitTrouble, "%s", std::strerror(errno));
+  // Larger than the default of a disk block: the decoders and fgets work a
+  // buffer at a time.
+  static char buffer[kStreamBuffer];
+  std::setvbuf(in, buffer, _IOFBF, sizeof buffer);
   return in;
 }
 
