@@ -36,7 +36,7 @@ import re
 import subprocess
 import sys
 import tempfile
-from email.message import EmailMessage, Message
+from email.message import EmailMessage
 from email.mime.application import MIMEApplication
 from email.mime.image import MIMEImage
 from email.mime.message import MIMEMessage
