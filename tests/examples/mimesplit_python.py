@@ -3,8 +3,8 @@
 
 Usage: mimesplit_python.py MIMESPLIT [--corpus DIR] [--decoder-mends auto|yes|no] [-v]
 
-Runs `mimesplit -n` over the messages of Python's own test_email corpus and
-over messages built here with the email package (nested multiparts,
+Runs `mimesplit -n` over the messages of Python's own test_email corpus (as
+they are and in CR LF) and over messages built here with the email package (nested multiparts,
 forwarded messages, CR LF line ends, binary attachments, RFC 2231 and
 RFC 2047 names, digests, header blocks without the empty line), and
 compares every leaf part with message_from_bytes(..., policy=compat32),
@@ -483,7 +483,11 @@ def main():
     for name in sorted(os.listdir(corpus)):
         if name.startswith("msg_"):
             with open(os.path.join(corpus, name), "rb") as f:
-                messages.append(("test_email/" + name, f.read()))
+                data = f.read()
+            messages.append(("test_email/" + name, data))
+            # The same message as a mail program stores it, in CR LF.
+            if b"\r" not in data:
+                messages.append(("test_email/" + name + " in CR LF", data.replace(b"\n", b"\r\n")))
     messages += built_messages(random.Random(11))
     tally = {}
     failed = 0
