@@ -75,8 +75,12 @@ RULES = {
                 "mimesplit copies the part as it is",
     "lone-cr": "Python also ends lines at a CR alone; RFC 2045 and the codec know only "
                "LF and CR LF",
-    "type-comment": "Python keeps a comment or blanks of the Content-Type in the type; "
-                    "RFC 2045 section 5.1 makes them no part of it",
+    "type-trailing-text": "Python takes everything up to the first ';' as the type, "
+                          "comments, blanks and folded text included; in RFC 2045 "
+                          "section 5.1 the subtype ends with its token",
+    "misplaced-envelope": "a 'From ' line last in a header block: Python moves it into the "
+                          "body, mimesplit passes over it like any other envelope line in "
+                          "a header block",
     "encoding-comment": "Python decodes only when Content-Transfer-Encoding is exactly the "
                         "name; mimesplit reads the token (RFC 2045 section 6.1 allows "
                         "comments and blanks around it)",
@@ -226,19 +230,30 @@ def qp_mend_explains(py, ms, mends, used):
 
 
 def leaf_explained(py, ms, mends, used):
-    """The rule that allows this pair of leaves to differ, or None."""
+    """Whether this pair of leaves agrees, or differs only as rules allow
+    (added to `used`): type, encoding and bytes each on their own."""
     if py.ctype != ms.ctype:
-        if re.sub(r"\s*\(.*\)\s*|\s+", "", py.ctype) == ms.ctype:
-            return "type-comment"
-        return None
+        if not re.match(re.escape(ms.ctype) + r"[\s(]", py.ctype):
+            return False
+        used.add("type-trailing-text")
     if py.encoding != ms.encoding:
-        token = re.match(r"[^\s(]*", py.encoding).group(0)
-        if token == ms.encoding:
-            return "encoding-comment"
-        return None
+        if re.match(r"[^\s(]*", py.encoding).group(0) != ms.encoding:
+            return False
+        used.add("encoding-comment")
     if py.data is ANY or py.data == ms.data:
-        return ""
+        return True
+    rule = data_rule(py, ms, mends, used)
+    if rule:
+        used.add(rule)
+    return rule is not None
+
+
+def data_rule(py, ms, mends, used):
+    """The rule that allows the decoded bytes to differ, "" when the mend
+    rules already said so, None when none does."""
     raw = py.raw or b""
+    if py.data.startswith(b"From ") and py.data.split(b"\n", 1)[-1] == ms.data:
+        return "misplaced-envelope"
     if ms.encoding in ("x-uuencode", "uuencode", "x-uue", "uue") and ms.data == raw:
         return "uuencode"
     if re.search(rb"\r(?!\n)", raw) and py.data.replace(b"\r", b"") == ms.data.replace(b"\r", b""):
@@ -296,15 +311,13 @@ def compare(label, data, binary, mends, tally, verbose):
     else:
         taken = set()
         for i, (a, b) in enumerate(zip(py, ms)):
-            rule = leaf_explained(a, b, mends, used)
+            agrees = leaf_explained(a, b, mends, used)
             # A name is kept as it came unless it is unsafe or already taken.
-            if rule is not None and kept_as_is(a.name) and a.name not in taken and a.name != b.name:
-                rule = None
+            if kept_as_is(a.name) and a.name not in taken and a.name != b.name:
+                agrees = False
             taken.add(b.name)
-            if rule is None:
+            if not agrees:
                 problems.append("part %d:\n      mimesplit %r\n      python    %r" % (i + 1, b, a))
-            elif rule:
-                used.add(rule)
     for rule in used:
         tally.setdefault(rule, []).append(label)
     if verbose or problems:
@@ -419,6 +432,8 @@ def built_messages(rng):
                 b"Content-Type: message/global\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
                 b"Subject: \xc3\xa9t\xc3\xa9\r\nContent-Type: text/plain; charset=utf-8\r\n"
                 b"Content-Transfer-Encoding: 8bit\r\n\r\n\xc3\xa9t\xc3\xa9\r\n--g--\r\n"))
+    out.append(("hand: a 'From ' line last in a header block, a comment after the type",
+                b"Content-Type: text/plain (plain text)\nFrom nobody\n\nbody\n"))
     out.append(("hand: base64 without its final padding, then more parts",
                 b"Content-Type: multipart/mixed; boundary=p\n\n--p\n"
                 b"Content-Transfer-Encoding: base64\n\nQUJDRA\n--p\n\nsecond part\n--p--\n"))
