@@ -130,8 +130,9 @@ const char *read_param(const char *p, RawParam &rp) {
     rp.value_end = p;
     return p + 1;
   }
-  // Senders often leave tspecials such as "=" or "/" unquoted: take the
-  // value up to the next ";" or comment, without trailing blanks.
+  // Senders often leave characters such as "=" or "/" unquoted, which
+  // RFC 2045 allows only in quoted strings: take the value up to the next
+  // ";" or comment, without trailing blanks.
   rp.value = p;
   while (*p != '\0' && *p != ';' && *p != '(') ++p;
   const char *end = p;
