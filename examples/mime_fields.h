@@ -30,7 +30,8 @@ enum class Param { missing, found, too_long };
 // sections (name*0, name*1*, ...), charset'language' prefixes and %-escapes
 // are decoded, and an ISO-8859-1 value is turned into UTF-8. As most mail
 // readers do, a plain "name=" wins over the extended forms, and an unquoted
-// value runs up to a blank, ";" or "(" even if it holds "=", "/" and the like.
+// value runs up to ";" or "(" (less trailing blanks) even if it holds "=",
+// "/" and the like.
 Param find_param(const char *field, const char *name, char *out, std::size_t size,
                  std::size_t *length);
 
