@@ -23,7 +23,7 @@ constexpr std::size_t kKeep = kFromRestLen;
 
 // The most one step below writes: a run that fills a line, and its "=" LF.
 constexpr std::size_t kStepOutput = static_cast<std::size_t>(kSoftBreakColumn) + 2;
-constexpr std::size_t kChunkOutput = 4096;
+constexpr std::size_t kChunkOutput = 16384;
 
 constexpr bool needs_escape(unsigned char c, int column) {
   return (c < 32 && c != '\t' && c != '\n') || c == '=' || c > 126 || (c == '.' && column == 0);
@@ -75,6 +75,15 @@ std::size_t encode_block(Encoder &e, const unsigned char *data, std::size_t len,
     unsigned char *const begin = out.room(kChunkOutput + kStepOutput);
     unsigned char *o = begin;
     while (i < len && o < begin + kChunkOutput) {
+      if (ops.qp_encode != nullptr) {
+        QpState state{e.column, e.prev};
+        i += ops.qp_encode(data + i, len - i, &o, begin + kChunkOutput + kStepOutput, state);
+        e.column = state.column;
+        e.prev = state.prev;
+        // The kernel leaves a look-ahead short of bytes and the end of the
+        // chunk to the steps below.
+        if (i == len) break;
+      }
       const unsigned char c = data[i];
       const bool in_line = e.column > 0 && c != '\n';
       // Inside a line "." and "F" are plain too: the rules that escape them
