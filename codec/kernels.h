@@ -52,7 +52,7 @@ struct QpState {
 // than four bytes after it. Returns the bytes consumed.
 using QpEncodeFn = std::size_t (*)(const unsigned char *in, std::size_t len, unsigned char **out,
                                    const unsigned char *out_end, QpState &state);
-inline constexpr std::size_t kQpEncodeRoom = 192;
+inline constexpr std::size_t kQpEncodeRoom = 256;
 // The AVX2 one, also used by the AVX-512 kernel.
 std::size_t qp_encode_avx2(const unsigned char *in, std::size_t len, unsigned char **out,
                            const unsigned char *out_end, QpState &state);

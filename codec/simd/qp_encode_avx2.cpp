@@ -1,10 +1,11 @@
-// AVX2 quoted-printable encoder. Each step classifies 32 bytes, widens the
+// AVX2 quoted-printable encoder. Each step classifies 64 bytes, widens the
 // escaped ones to "=HH" with byte shuffles, eight input bytes at a time, and
 // finds the soft line break from a prefix sum of the item widths. A step ends
 // at the first LF or soft line break; the LF (with the protection of a blank
 // or tab before it) and the "." and "From " rules of a line start are dealt
 // with between steps. Compiled for AVX2 by attribute, selected at run time.
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "kernels.h"
@@ -83,25 +84,48 @@ OCTAFOLD_AVX2 inline void widen32(__m256i c, unsigned esc, unsigned char *out) {
          out + o3);
 }
 
-// Index of the first byte whose item brings the line to `limit` characters
-// or more; `escv` marks the escaped bytes, `seg` the bytes to consider.
-OCTAFOLD_AVX2 inline unsigned break_after(__m256i escv, unsigned seg, int limit) {
-  // Widths 1 or 3, summed left to right in each lane, then across lanes;
-  // 32 items make at most 96.
+// Widths of the items of 32 bytes (1, or 3 for the bytes of `escv`),
+// summed left to right: at most 96.
+OCTAFOLD_AVX2 inline __m256i summed_widths(__m256i escv) {
   __m256i s = _mm256_sub_epi8(_mm256_set1_epi8(1), _mm256_add_epi8(escv, escv));
   s = _mm256_add_epi8(s, _mm256_slli_si256(s, 1));
   s = _mm256_add_epi8(s, _mm256_slli_si256(s, 2));
   s = _mm256_add_epi8(s, _mm256_slli_si256(s, 4));
   s = _mm256_add_epi8(s, _mm256_slli_si256(s, 8));
   const __m256i low_lane = _mm256_permute2x128_si256(s, s, 0x08);
-  s = _mm256_add_epi8(s, _mm256_shuffle_epi8(low_lane, _mm256_set1_epi8(15)));
+  return _mm256_add_epi8(s, _mm256_shuffle_epi8(low_lane, _mm256_set1_epi8(15)));
+}
+
+// Index of the first of the `seg` bytes whose item brings the sum of widths
+// to `limit` (1 to 73) or more; 32 for none.
+OCTAFOLD_AVX2 inline unsigned first_reaching(__m256i escv, unsigned seg, int limit) {
+  const __m256i s = summed_widths(escv);
   const __m256i lim = _mm256_set1_epi8(static_cast<char>(limit));
   const __m256i reached = _mm256_cmpeq_epi8(_mm256_max_epu8(s, lim), s);
   const unsigned m = static_cast<unsigned>(_mm256_movemask_epi8(reached)) & seg;
-  return static_cast<unsigned>(__builtin_ctz(m));
+  return m == 0 ? 32 : static_cast<unsigned>(__builtin_ctz(m));
 }
 
-OCTAFOLD_AVX2 inline unsigned low_bits(unsigned n) { return n >= 32 ? ~0u : (1u << n) - 1; }
+OCTAFOLD_AVX2 inline std::uint64_t low_bits(unsigned n) {
+  return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
+
+// Escaped bytes (not tab, LF, or " " to "~" but "=") and LFs of 32 bytes.
+OCTAFOLD_AVX2 inline __m256i classify(__m256i c, __m256i &lfv) {
+  // Signed compares: bytes of 128 and more are negative, below " ".
+  const __m256i printable = _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8(' ' - 1)),
+                                             _mm256_cmpgt_epi8(_mm256_set1_epi8('~' + 1), c));
+  const __m256i plain =
+      _mm256_or_si256(_mm256_andnot_si256(_mm256_cmpeq_epi8(c, _mm256_set1_epi8('=')), printable),
+                      _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\t')));
+  lfv = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\n'));
+  return _mm256_xor_si256(_mm256_or_si256(plain, lfv), _mm256_set1_epi8(-1));
+}
+
+OCTAFOLD_AVX2 inline std::uint64_t mask64(__m256i lo, __m256i hi) {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(lo)) |
+         std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hi))} << 32;
+}
 
 }  // namespace
 
@@ -135,39 +159,53 @@ OCTAFOLD_AVX2 std::size_t qp_encode_avx2(const unsigned char *in, std::size_t le
         // Any other "F" is written as it is, like the bytes after it.
       }
     }
-    const std::size_t n = len - i < 32 ? len - i : 32;
-    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i));
-    // Signed compares: bytes of 128 and more are negative, below " ".
-    const __m256i printable = _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8(' ' - 1)),
-                                               _mm256_cmpgt_epi8(_mm256_set1_epi8('~' + 1), c));
-    const __m256i plain =
-        _mm256_or_si256(_mm256_andnot_si256(_mm256_cmpeq_epi8(c, _mm256_set1_epi8('=')), printable),
-                        _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\t')));
-    const __m256i lfv = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\n'));
-    const __m256i escv = _mm256_xor_si256(_mm256_or_si256(plain, lfv), _mm256_set1_epi8(-1));
-    const auto esc = static_cast<unsigned>(_mm256_movemask_epi8(escv));
-    const auto lf = static_cast<unsigned>(_mm256_movemask_epi8(lfv));
-    // The step covers the bytes before the first LF.
-    const unsigned stops =
-        (lf & low_bits(static_cast<unsigned>(n))) | ~low_bits(static_cast<unsigned>(n));
-    unsigned k = stops == 0 ? 32 : static_cast<unsigned>(__builtin_ctz(stops));
+    // A step covers up to 64 bytes, stopping before the first LF. The
+    // second 32 only when the first hold no LF and do not fill the line.
+    const std::size_t n = len - i < 64 ? len - i : 64;
+    const __m256i c0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i));
+    __m256i lf0, lf1 = _mm256_setzero_si256();
+    const __m256i esc0 = classify(c0, lf0);
+    __m256i c1 = _mm256_setzero_si256(), esc1 = _mm256_setzero_si256();
+    const auto first_esc = static_cast<std::uint32_t>(_mm256_movemask_epi8(esc0));
+    const bool two = n >= 32 && _mm256_movemask_epi8(lf0) == 0 &&
+                     column + 32 + 2 * __builtin_popcount(first_esc) < kSoftBreakColumn;
+    if (two) {
+      c1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i + 32));
+      esc1 = classify(c1, lf1);
+    }
+    const auto span = static_cast<unsigned>(two ? n : n < 32 ? n : 32);
+    const std::uint64_t esc = mask64(esc0, esc1);
+    const std::uint64_t stops = (mask64(lf0, lf1) & low_bits(span)) | ~low_bits(span);
+    auto k = stops == 0 ? 64u : static_cast<unsigned>(__builtin_ctzll(stops));
     unsigned width;
     bool soft = false;
     if ((esc & low_bits(k)) == 0) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i *>(o), c);
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(o), c0);
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + 32), c1);
       if (column + static_cast<int>(k) >= kSoftBreakColumn) {
         k = static_cast<unsigned>(kSoftBreakColumn - column);
         soft = true;
       }
       width = k;
     } else {
-      widen32(c, esc, o);
-      width = k + 2 * static_cast<unsigned>(__builtin_popcount(esc & low_bits(k)));
+      const auto low_esc = static_cast<std::uint32_t>(esc);
+      const unsigned half = 32 + 2 * static_cast<unsigned>(__builtin_popcount(low_esc));
+      width = k + 2 * static_cast<unsigned>(__builtin_popcountll(esc & low_bits(k)));
       if (column + static_cast<int>(width) >= kSoftBreakColumn) {
-        k = break_after(escv, low_bits(k), kSoftBreakColumn - column) + 1;
-        width = k + 2 * static_cast<unsigned>(__builtin_popcount(esc & low_bits(k)));
+        const int limit = kSoftBreakColumn - column;
+        const auto seg = low_bits(k);
+        unsigned j = first_reaching(esc0, static_cast<std::uint32_t>(seg), limit);
+        // Not reached in the first half: then that half is whole and short
+        // of the limit by more than nothing.
+        if (j == 32)
+          j += first_reaching(esc1, static_cast<std::uint32_t>(seg >> 32),
+                              limit - static_cast<int>(half));
+        k = j + 1;
+        width = k + 2 * static_cast<unsigned>(__builtin_popcountll(esc & low_bits(k)));
         soft = true;
       }
+      widen32(c0, low_esc, o);
+      if (k > 32) widen32(c1, static_cast<std::uint32_t>(esc >> 32), o + half);
     }
     o += width;
     column += static_cast<int>(width);
