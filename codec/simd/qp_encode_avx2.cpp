@@ -217,7 +217,7 @@ OCTAFOLD_AVX2 std::size_t qp_encode_avx2(const unsigned char *in, std::size_t le
       o += 2;
       column = 0;
       prev = '\n';
-    } else if (k < n) {
+    } else if (k < span) {  // the step stopped at an LF
       // A blank or tab at the end of a line may be stripped in transit.
       if (prev == ' ' || prev == '\t') *o++ = '=', *o++ = '\n';
       *o++ = '\n';
