@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
-"""Throughput of octafold against tools people compare it with.
+"""Throughput of octafold against tools people compare it with and against
+the floor, `cat` of the same input.
 
-Builds the corpora once (cached in --dir), then runs octafold and the peer
-of each mode alternately, --runs times each, output to /dev/null, and prints
-median wall times, their ratio (octafold/peer, lower is better) and
-octafold's peak RSS. Not a test: timings depend on the machine and its load.
+Builds the corpora once (cached in --dir; the random and word corpora come
+from fixed seeds), then runs octafold, the peer of each mode and `cat`
+alternately, --runs times each, output to /dev/null, and prints median wall
+times, the ratios octafold/floor and octafold/peer (lower is better) and
+octafold's peak RSS on prefixes of the input and on all of it. Not a test:
+timings depend on the machine and its load.
 
     python3 bench/bench.py --octafold build/release/codec/octafold
 """
 import argparse
 import glob
 import os
+import random
 import statistics
 import subprocess
 import sys
@@ -27,13 +31,65 @@ PY_A2B = [sys.executable, "-c",
           "import sys,binascii; sys.stdout.buffer.write(binascii.a2b_qp(sys.stdin.buffer.read()))"]
 
 
-def write_random(path, size):
+def write_random(path, size, seed=12):
+    """Random bytes from a fixed seed, so that every run sees the same input."""
+    rng = random.Random(seed)
     with open(path, "wb") as f:
         left = size
         while left:
             n = min(left, 4 * MIB)
-            f.write(os.urandom(n))
+            f.write(rng.randbytes(n))
             left -= n
+
+
+# Words for the mail-like corpora. European: English, French, German and
+# Spanish words, about 15 % of them with accented letters. The other mixes
+# Russian, Ukrainian and Greek words with a few ASCII words and numbers.
+PLAIN_WORDS = ("the of and to in is that for it as with was on be by this are or from at "
+               "which an but not have has had were all their there can more one also will "
+               "les des une est dans pour que qui sur pas plus avec der die und das ist mit "
+               "den von auf nicht sich los las por con para una como message reply meeting "
+               "report attached please thanks regards tomorrow office project budget").split()
+ACCENTED_WORDS = ("été déjà où très après français première réunion générale année "
+                  "über für größer Straße können Müller schön während Grüße "
+                  "año señor está también información más qué García mañana "
+                  "garçon façade naïve crème fenêtre Zürich São").split()
+CYRILLIC_GREEK_WORDS = ("и в не на что с по это как к из у за от о же для все так его "
+                        "сообщение встреча завтра отчёт проект бюджет спасибо здравствуйте "
+                        "привіт дякую будь ласка що це з та на від "
+                        "και το να της του με που για στο από είναι θα στην οι "
+                        "ευχαριστώ συνάντηση αύριο έργο προϋπολογισμός καλημέρα μήνυμα").split()
+OTHER_WORDS = "OK 2024 10:30 PDF e-mail ID 42 (1) - ,".split()
+
+
+def write_words(path, size, pick, seed):
+    """Lines of up to about 70 characters of words from pick(rng), with an
+    empty line between paragraphs, cut to exactly `size` bytes."""
+    rng = random.Random(seed)
+    lines = []
+    for _ in range(20000):
+        words, width = [], 0
+        limit = rng.randint(40, 70)
+        while width < limit:
+            w = pick(rng)
+            words.append(w)
+            width += len(w) + 1
+        lines.append(" ".join(words) + ("\n\n" if rng.random() < 0.1 else "\n"))
+    pool = [l.encode() for l in lines]
+    with open(path, "wb") as f:
+        left = size
+        while left:
+            piece = b"".join(rng.choices(pool, k=4096))[:left]
+            f.write(piece)
+            left -= len(piece)
+
+
+def european_word(rng):
+    return rng.choice(ACCENTED_WORDS) if rng.random() < 0.15 else rng.choice(PLAIN_WORDS)
+
+
+def cyrillic_greek_word(rng):
+    return rng.choice(OTHER_WORDS) if rng.random() < 0.05 else rng.choice(CYRILLIC_GREEK_WORDS)
 
 
 def write_headers(path, size):
@@ -60,12 +116,17 @@ def corpora(d, octafold):
     os.makedirs(d, exist_ok=True)
     p = lambda name: os.path.join(d, name)
     steps = [
-        ("random256", lambda t: write_random(t, 256 * MIB)),
+        ("random256", lambda t: write_random(t, 256 * MIB, seed=1)),
         ("random256.b64", lambda t: write_output(t, ["base64", "-w", "72", p("random256")])),
         ("text64", lambda t: write_headers(t, 64 * MIB)),
         ("text64.crlf.b64", lambda t: write_output(t, [octafold, "-p", p("text64")])),
-        ("random64", lambda t: write_random(t, 64 * MIB)),
+        ("random64", lambda t: write_random(t, 64 * MIB, seed=2)),
         ("text64.qp", lambda t: write_output(t, PERL_QP + [p("text64")])),
+        ("euro64", lambda t: write_words(t, 64 * MIB, european_word, seed=3)),
+        ("euro64.crlf.b64", lambda t: write_output(t, [octafold, "-p", p("euro64")])),
+        ("euro64.qp", lambda t: write_output(t, [octafold, "-q", p("euro64")])),
+        ("cyrgr64", lambda t: write_words(t, 64 * MIB, cyrillic_greek_word, seed=4)),
+        ("cyrgr64.qp", lambda t: write_output(t, [octafold, "-q", p("cyrgr64")])),
     ]
     for name, make in steps:
         if not os.path.exists(p(name)):
@@ -106,61 +167,65 @@ def main():
     of = os.path.abspath(args.octafold)
     p = corpora(args.dir, of)
 
-    # name, octafold argv, input, peer name, peer argv, peer stdin, target ratio
+    b64 = ("base64 -w 72", lambda f: (["base64", "-w", "72", p(f)], None))
+    b64d = ("base64 -d", lambda f: (["base64", "-d", p(f)], None))
+    perl = ("Perl encode_qp", lambda f: (PERL_QP + [p(f)], None))
+    b2a = ("Python b2a_qp", lambda f: (PY_B2A, p(f)))
+    a2b = ("Python a2b_qp", lambda f: (PY_A2B, p(f)))
+    # name, octafold options, input, peer, target against the peer, target
+    # against the floor (None: no target)
     modes = [
-        ("base64 encode, 256 MiB random", [of, p("random256")], "base64 -w 72",
-         ["base64", "-w", "72", p("random256")], None, 0.35),
-        ("base64 decode, its base64", [of, "-u", p("random256.b64")], "base64 -d",
-         ["base64", "-d", p("random256.b64")], None, 0.25),
-        ("base64 -p encode, 64 MiB text", [of, "-p", p("text64")], "base64 -w 72",
-         ["base64", "-w", "72", p("text64")], None, 0.5),
-        ("base64 -p -u decode, CR LF text", [of, "-p", "-u", p("text64.crlf.b64")], "base64 -d",
-         ["base64", "-d", p("text64.crlf.b64")], None, 0.5),
-        ("QP encode, 64 MiB text", [of, "-q", p("text64")], "Perl encode_qp",
-         PERL_QP + [p("text64")], None, 0.7),
-        ("QP encode, 64 MiB random", [of, "-q", p("random64")], "Python b2a_qp",
-         PY_B2A, p("random64"), 0.3),
-        ("QP decode, Perl's QP of text", [of, "-q", "-u", p("text64.qp")], "Python a2b_qp",
-         PY_A2B, p("text64.qp"), 0.7),
+        ("base64 encode, 256 MiB random", [], "random256", b64, 0.35, 1.5),
+        ("base64 decode, its base64", ["-u"], "random256.b64", b64d, 0.25, 1.6),
+        ("base64 -p encode, 64 MiB text", ["-p"], "text64", b64, 0.5, None),
+        ("base64 -p -u decode, CR LF text", ["-p", "-u"], "text64.crlf.b64", b64d, 0.5, None),
+        ("base64 -p encode, 64 MiB European text", ["-p"], "euro64", b64, None, 2.0),
+        ("base64 -p -u decode, its base64", ["-p", "-u"], "euro64.crlf.b64", b64d, None, 2.0),
+        ("QP encode, 64 MiB text", ["-q"], "text64", perl, 0.7, None),
+        ("QP encode, 64 MiB European text", ["-q"], "euro64", perl, None, 4),
+        ("QP encode, 64 MiB Cyrillic and Greek", ["-q"], "cyrgr64", perl, None, 8),
+        ("QP encode, 64 MiB random", ["-q"], "random64", b2a, 0.3, 10),
+        ("QP decode, Perl's QP of text", ["-q", "-u"], "text64.qp", a2b, 0.7, None),
+        ("QP decode, QP of European text", ["-q", "-u"], "euro64.qp", a2b, None, 3),
+        ("QP decode, QP of Cyrillic and Greek", ["-q", "-u"], "cyrgr64.qp", a2b, None, 4),
     ]
     rows = []
-    for name, of_argv, peer_name, peer_argv, peer_stdin, target in modes:
+    for name, opts, corpus, (peer_name, peer_of), peer_target, floor_target in modes:
         if args.only and args.only not in name:
             continue
-        ours, theirs = [], []
+        of_argv = [of] + opts + [p(corpus)]
+        peer_argv, peer_stdin = peer_of(corpus)
+        # The floor: reading the same input from the page cache, nothing else.
+        floor_argv = ["cat", p(corpus)]
+        ours, theirs, floor = [], [], []
         for _ in range(args.runs):
             ours.append(run_once(of_argv))
             theirs.append(run_once(peer_argv, peer_stdin))
-        rss = peak_rss_kib(of_argv)
-        a, b = statistics.median(ours), statistics.median(theirs)
-        rows.append((name, a, peer_name, b, a / b, target, rss / 1024))
+            floor.append(run_once(floor_argv))
+        rss = [peak_rss_kib(of_argv[:-1] + [part]) for part in slices(args.dir, p(corpus))]
+        rss.append(peak_rss_kib(of_argv))
+        a, b, c = (statistics.median(x) for x in (ours, theirs, floor))
+        rows.append((name, a, c, floor_target, peer_name, b, peer_target, rss))
         print(f"done: {name}", file=sys.stderr)
 
-    # Memory must not grow with the input: peak RSS of every mode on a slice
-    # of its input, from empty to the whole file.
-    print("| mode | " + " | ".join(f"RSS KiB, {n}" for n in ("0 B", "1 KiB", "1 MiB", "all")) + " |")
-    print("|---|---|---|---|---|")
-    for name, of_argv, *_ in modes:
-        if args.only and args.only not in name:
-            continue
-        path = of_argv[-1]
-        cells = []
-        for size in (0, 1024, MIB, None):
-            if size is None:
-                cells.append(peak_rss_kib(of_argv))
-                continue
-            part = os.path.join(args.dir, "slice")
-            with open(path, "rb") as f, open(part, "wb") as g:
-                g.write(f.read(size))
-            cells.append(peak_rss_kib(of_argv[:-1] + [part]))
-        print(f"| {name} | " + " | ".join(str(c) for c in cells) + " |")
-    print()
+    print("| mode | octafold s | floor s | / floor | target | peer | peer s | / peer | target "
+          "| peak RSS KiB (0 B, 1 KiB, 1 MiB, all) | met |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
+    for name, a, c, ft, peer, b, pt, rss in rows:
+        met = (ft is None or a / c <= ft) and (pt is None or a / b <= pt) and max(rss) < 4096
+        fmt = lambda t: "-" if t is None else f"<= {t}"
+        print(f"| {name} | {a:.3f} | {c:.3f} | {a / c:.2f} | {fmt(ft)} | {peer} | {b:.3f} "
+              f"| {a / b:.3f} | {fmt(pt)} | {', '.join(map(str, rss))} | {'yes' if met else 'NO'} |")
 
-    print("| mode | octafold s | peer | peer s | ratio | target | octafold peak RSS MiB | met |")
-    print("|---|---|---|---|---|---|---|---|")
-    for name, a, peer, b, ratio, target, rss in rows:
-        met = "yes" if ratio <= target and rss <= 4 else "NO"
-        print(f"| {name} | {a:.3f} | {peer} | {b:.3f} | {ratio:.3f} | <= {target} | {rss:.2f} | {met} |")
+
+def slices(d, path):
+    """Prefixes of the input, from empty to 1 MiB: memory must not grow with
+    the input, so peak RSS is measured on each and on the whole file."""
+    for size in (0, 1024, MIB):
+        part = os.path.join(d, f"slice{size}")
+        with open(path, "rb") as f, open(part, "wb") as g:
+            g.write(f.read(size))
+        yield part
 
 
 if __name__ == "__main__":

@@ -19,7 +19,10 @@ constexpr std::size_t kLinesSize = kCarry + 2 * kMaxBlock + kSlack;
 
 // Encodes the whole lines of data[0, len) and returns the bytes used.
 std::size_t encode_lines(const unsigned char *data, std::size_t len, BlockOutput &out) {
-  constexpr std::size_t kLinesPerFlush = BlockOutput::kSize / (kLineChars + 1) - 1;
+  // Small pieces, so that the output buffer fills up before each flush:
+  // fewer, fuller writes.
+  constexpr std::size_t kLinesPerFlush = 64;
+  static_assert(kLinesPerFlush * (kLineChars + 1) < BlockOutput::kSize / 8);
   const KernelOps &ops = kernel_ops();
   std::size_t lines = len / kLineBytes;
   const unsigned char *p = data;

@@ -13,7 +13,7 @@ void encode_lines_portable(const unsigned char *in, std::size_t lines, char *out
 }
 
 constexpr KernelOps kPortable = {encode_lines_portable, scalar::decode_groups, scalar::expand_lf,
-                                 scalar::qp_plain_run};
+                                 scalar::qp_plain_run, nullptr};
 
 bool cpu_has(Kernel k) {
 #if defined(__x86_64__) || defined(__i386__)

@@ -40,6 +40,23 @@ enum class Kernel {
   avx512,    // x86-64 with AVX-512 BW, VL and VBMI
 };
 
+// Where the quoted-printable encoder stands: the line's column and the
+// previous byte (LF, a byte written unchanged, or kNeutral).
+struct QpState {
+  int column;
+  int prev;
+};
+// Encodes from in[0, len) to *out, advancing *out, while at least
+// kQpEncodeRoom bytes remain before out_end. Stops at the end of the input,
+// when the room runs low, or before an "F" at a line start that has fewer
+// than four bytes after it. Returns the bytes consumed.
+using QpEncodeFn = std::size_t (*)(const unsigned char *in, std::size_t len, unsigned char **out,
+                                   const unsigned char *out_end, QpState &state);
+inline constexpr std::size_t kQpEncodeRoom = 256;
+// The AVX2 one, also used by the AVX-512 kernel.
+std::size_t qp_encode_avx2(const unsigned char *in, std::size_t len, unsigned char **out,
+                           const unsigned char *out_end, QpState &state);
+
 // The vector routines of one kernel. Each may read up to kSlack bytes past
 // the end of its input and write up to kSlack bytes past its output.
 struct KernelOps {
@@ -57,6 +74,9 @@ struct KernelOps {
   // Length of the prefix of in[0, len) made of bytes that quoted-printable
   // writes unchanged inside a line: tab, blank and "!" to "~" except "=".
   std::size_t (*qp_plain_run)(const unsigned char *in, std::size_t len);
+  // Quoted-printable encoder for everything but the "From " look-ahead near
+  // the end of the input; null where the block path encodes item by item.
+  QpEncodeFn qp_encode;
 };
 inline constexpr std::size_t kSlack = 64;
 

@@ -24,6 +24,8 @@ constexpr std::size_t kKeep = kFromRestLen;
 // The most one step below writes: a run that fills a line, and its "=" LF.
 constexpr std::size_t kStepOutput = static_cast<std::size_t>(kSoftBreakColumn) + 2;
 constexpr std::size_t kChunkOutput = 4096;
+// With a kernel that encodes whole lines, fewer and longer chunks.
+constexpr std::size_t kKernelChunkOutput = 16384;
 
 constexpr bool needs_escape(unsigned char c, int column) {
   return (c < 32 && c != '\t' && c != '\n') || c == '=' || c > 126 || (c == '.' && column == 0);
@@ -63,18 +65,30 @@ struct Encoder {
 };
 
 // Encodes from data[0, len); returns the bytes consumed, fewer than len only
-// when a "From " look-ahead needs bytes of the next block.
+// when a "From " look-ahead needs bytes of the next block. `with_kernel`:
+// the kernel's qp_encode does most of the work, the steps below the rest.
+template <bool with_kernel>
 std::size_t encode_block(Encoder &e, const unsigned char *data, std::size_t len, bool last,
                          BlockOutput &out) {
+  constexpr std::size_t chunk = with_kernel ? kKernelChunkOutput : kChunkOutput;
   const KernelOps &ops = kernel_ops();
   std::size_t i = 0;
   bool waiting = false;  // for the look-ahead's bytes in the next block
   while (i < len && !waiting) {
     // The 4-byte stores of single items may write one byte past the step's
     // output; kSlack covers it.
-    unsigned char *const begin = out.room(kChunkOutput + kStepOutput);
+    unsigned char *const begin = out.room(chunk + kStepOutput);
     unsigned char *o = begin;
-    while (i < len && o < begin + kChunkOutput) {
+    while (i < len && o < begin + chunk) {
+      if constexpr (with_kernel) {
+        QpState state{e.column, e.prev};
+        i += ops.qp_encode(data + i, len - i, &o, begin + chunk + kStepOutput, state);
+        e.column = state.column;
+        e.prev = state.prev;
+        // The kernel leaves a look-ahead short of bytes and the end of the
+        // chunk to the steps below.
+        if (i == len) break;
+      }
       const unsigned char c = data[i];
       const bool in_line = e.column > 0 && c != '\n';
       // Inside a line "." and "F" are plain too: the rules that escape them
@@ -157,11 +171,11 @@ extern "C" void toqp(FILE *in, FILE *out) {
   BlockInput<kKeep> input(in);
   BlockOutput output(out);
   Encoder e;
+  const auto encode = kernel_ops().qp_encode != nullptr ? encode_block<true> : encode_block<false>;
   std::size_t used = 0;
-  while (input.refill(used))
-    used = encode_block(e, input.data(), input.size(), input.ended(), output);
+  while (input.refill(used)) used = encode(e, input.data(), input.size(), input.ended(), output);
   // A look-ahead that waited for a block that never came ends at the end.
-  encode_block(e, input.data(), input.size(), true, output);
+  encode(e, input.data(), input.size(), true, output);
   // An unfinished last line ends in a soft line break.
   if (e.column != 0) output.put("=\n", 2);
   output.finish();

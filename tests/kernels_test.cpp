@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
@@ -186,6 +187,56 @@ TEST_P(KernelsTest, EncodedTextWithOneFault) {
       expect_same(c, damaged, std::string("fault ") + std::to_string(f));
       expect_same(c, damaged.substr(0, where(rng) % damaged.size()), "cut");
     }
+  }
+}
+
+// Quoted-printable encoder. Lines of every length around the soft break
+// ended by each piece (a blank or tab before LF, an escape that straddles
+// the break, a line start with "." or "From "), shifted against the vector
+// and block edges by a lead of escapes; then long inputs of tokens that mix
+// escape runs, plain runs and line starts.
+const Coder &toqp_coder() {
+  static const std::vector<Coder> all = coders();
+  for (const Coder &c : all) {
+    if (std::string(c.name) == "toqp") return c;
+  }
+  std::abort();
+}
+
+TEST_P(KernelsTest, QpEncoderLineEdges) {
+  const Coder &c = toqp_coder();
+  const std::string pieces[] = {" \n",   "\t\n",     " \r\n",  "=",     "\xd0\xb1", "\xff.",
+                                "\n.",   "\nFrom x", "\nFrom", "\nFr ", "F",        " From ",
+                                "\n\n ", " ",        "\t",     "=\n"};
+  for (const std::string &piece : pieces) {
+    for (std::size_t lead = 0; lead < 34; lead += 3) {
+      std::string input;
+      for (std::size_t i = 0; i < lead; ++i) input += i % 3 == 0 ? "=" : "\xc3";
+      for (std::size_t col = 62; col <= 78; ++col) input += std::string(col, 'x') + piece;
+      expect_same(c, input, "piece after lines, lead " + std::to_string(lead));
+    }
+  }
+}
+
+TEST_P(KernelsTest, QpEncoderTokens) {
+  const Coder &c = toqp_coder();
+  const std::string tokens[] = {"\xd0\xbf", "\xce\xb1", "=", "\xff",  "\r\n", "\n",   " ", "\t",
+                                " \n",      ".",        "F", "From ", "Fro",  "\x7f", "\0"};
+  std::mt19937 rng(6);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(tokens) - 1), run(0, 80);
+  const std::size_t size = GetParam().block > 4096 ? 100000 : 6000;
+  for (int round = 0; round < 6; ++round) {
+    std::string input;
+    while (input.size() < size) {
+      // Rounds alternate between escape-heavy and mostly plain text.
+      if (rng() % 4 < static_cast<unsigned>(round % 2 == 0 ? 1 : 3)) {
+        input += std::string(run(rng), static_cast<char>('a' + rng() % 26));
+      } else {
+        const std::string &t = tokens[pick(rng)];
+        input += t.empty() ? std::string(1, '\0') : t;
+      }
+    }
+    expect_same(c, input, "tokens, round " + std::to_string(round));
   }
 }
 

@@ -125,7 +125,7 @@ OCTAFOLD_AVX512 std::size_t expand_lf(const unsigned char *in, std::size_t len,
   return static_cast<std::size_t>(out - start) + scalar::expand_lf(in + i, len - i, out);
 }
 
-constexpr KernelOps kAvx512 = {encode_lines, decode_run, expand_lf, qp_plain_run};
+constexpr KernelOps kAvx512 = {encode_lines, decode_run, expand_lf, qp_plain_run, qp_encode_avx2};
 
 }  // namespace
 
