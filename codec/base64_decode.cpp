@@ -1,11 +1,14 @@
 // Base64 decoder (RFC 2045, section 6.8), tolerant of damaged input: it never
 // rejects a byte, so a reader always gets as much of a body as survives.
-// Without a boundary list it reads whole blocks and lets the kernel decode
-// runs of clean groups; white space, "=" and bytes outside the alphabet go
-// through the group-at-a-time path below.
+// The kernel decodes runs of clean groups; white space, "=" and bytes outside
+// the alphabet go through the group-at-a-time path below. Without a boundary
+// list it reads whole blocks; with one it decodes the stream's own buffer in
+// place up to each "-" at a line start, which the byte-wise boundary path
+// then reads, so the stream stops exactly after the boundary line.
 #include <cstring>
 
 #include "block_io.h"
+#include "internal.h"
 #include "kernels.h"
 #include "octafold.h"
 #include "tables.h"
@@ -68,13 +71,17 @@ struct Decoder {
   bool done = false;
 };
 
-// Decodes data[0, len) to `o` and returns the end of what it wrote.
-unsigned char *decode_block(Decoder &d, const unsigned char *p, const unsigned char *end,
-                            unsigned char *o) {
+// Decodes [p, end) to `o` and returns the end of what it wrote; `p` is left
+// after the last byte consumed, which is before `end` only when an "=" has
+// ended the data. The kernel may read kSlack bytes past its input: `guard`
+// says how many of the bytes before `end` it must keep clear of (0 when
+// the buffer has the slack after `end`).
+unsigned char *decode_block(Decoder &d, const unsigned char *&p, const unsigned char *end,
+                            unsigned char *o, std::size_t guard) {
   const KernelOps &ops = kernel_ops();
   while (p < end) {
-    if (d.have == 0) {
-      const std::size_t used = ops.decode_run(p, static_cast<std::size_t>(end - p), o);
+    if (d.have == 0 && static_cast<std::size_t>(end - p) > guard) {
+      const std::size_t used = ops.decode_run(p, static_cast<std::size_t>(end - p) - guard, o);
       p += used;
       o += used / 4 * 3;
       if (p == end) break;
@@ -85,35 +92,111 @@ unsigned char *decode_block(Decoder &d, const unsigned char *p, const unsigned c
     if (d.have < 4) continue;
     d.have = 0;
     o = decode_group(d.group, o, d.done);
-    if (d.done) break;  // the rest of the input is read and discarded
+    if (d.done) break;
   }
   return o;
+}
+
+const char kPrematureEof[] = "Warning: base64 decoder saw premature EOF!\n";
+
+// Decodes data[0, n) onto `output` and returns the bytes consumed.
+std::size_t decode_into(Decoder &d, const unsigned char *data, std::size_t n, std::size_t guard,
+                        BlockOutput &output, bool portable) {
+  // A block of n characters gives at most 3 bytes for every 4, counting
+  // the up to 3 characters of a group begun before it.
+  unsigned char *const start = output.room(n / 4 * 3 + 6 + kSlack);
+  const std::size_t from = output.size();
+  const unsigned char *p = data;
+  unsigned char *const stop = decode_block(d, p, data + n, start, guard);
+  std::size_t len = from + static_cast<std::size_t>(stop - start);
+  if (portable) len = fold_crlf(output.begin(), from == 0 ? 0 : from - 1, len);
+  output.truncate(len);
+  return static_cast<std::size_t>(p - data);
+}
+
+// The first "-" in data[1, n) that follows an LF, or n. Such a "-" opens a
+// line on the boundary path whether or not a group is in progress.
+std::size_t find_dash_line(const unsigned char *data, std::size_t n) {
+  for (std::size_t i = 1; i < n;) {
+    const auto *dash = static_cast<const unsigned char *>(std::memchr(data + i, '-', n - i));
+    if (dash == nullptr) break;
+    i = static_cast<std::size_t>(dash - data);
+    if (data[i - 1] == '\n') return i;
+    ++i;
+  }
+  return n;
+}
+
+// With a boundary list: the stream's buffer in place, the same rules as
+// ref::from64 (which tests hold this against), line starts and all.
+void from64_bounded(FILE *in, FILE *out, const char *const *boundaries, int *count, bool portable) {
+  StreamWindow window(in);
+  BlockOutput output(out, portable);
+  Decoder d;
+  bool line_start = true;
+  char line[kLineBufferSize];
+  bool at_end = false;
+  flockfile(in);
+  while (!(at_end = !window.fill())) {
+    const unsigned char *const data = window.data();
+    const std::size_t n = window.size() < kMaxBlock ? window.size() : kMaxBlock;
+    if (line_start && data[0] == '-') {
+      if (!d.done && d.have != 0) {
+        // The line cuts the group short, as the end of input would; a CR
+        // held for folding is written with what came before.
+        fputs(kPrematureEof, stderr);
+        d.have = 0;
+        output.finish();
+      }
+      window.consume(1);  // read_dash_line pushes it back
+      read_dash_line(in, line);
+      if (ends_part(line, boundaries, count)) break;
+      fprintf(stderr, "Ignoring unrecognized boundary line: %s\n", line);
+      continue;  // still at a line start: a cut line's rest reads as a new line
+    }
+    if (d.done) {
+      // Only white space and a "-" at a line start still count.
+      std::size_t i = 0;
+      for (; i < n; ++i) {
+        if (is_space(data[i])) {
+          line_start = data[i] == '\n';
+        } else if (data[i] == '-' && line_start) {
+          break;
+        }
+      }
+      window.consume(i);
+      continue;
+    }
+    const std::size_t used =
+        decode_into(d, data, find_dash_line(data, n), kSlack, output, portable);
+    line_start = !d.done && data[used - 1] == '\n';
+    window.consume(used);
+  }
+  funlockfile(in);
+  if (at_end && !d.done && d.have != 0) fputs(kPrematureEof, stderr);
+  output.finish();
 }
 
 }  // namespace
 
 extern "C" void from64(FILE *in, FILE *out, const char *const *boundaries, int *count,
                        int portable) {
-  // A boundary line must leave the input just after it: byte at a time.
   if (boundaries != nullptr) {
-    ref::from64(in, out, boundaries, count, portable);
+    if (StreamWindow::available()) {
+      from64_bounded(in, out, boundaries, count, portable != 0);
+    } else {
+      ref::from64(in, out, boundaries, count, portable);
+    }
     return;
   }
   BlockInput<0> input(in);
   BlockOutput output(out, portable != 0);
   Decoder d;
   while (input.refill(input.size())) {
-    if (d.done) continue;
-    // A block of n characters gives at most 3 bytes for every 4, counting
-    // the up to 3 characters of a group begun before it.
-    unsigned char *const start = output.room(input.size() / 4 * 3 + 6 + kSlack);
-    const std::size_t from = output.size();
-    unsigned char *const stop = decode_block(d, input.data(), input.data() + input.size(), start);
-    std::size_t len = from + static_cast<std::size_t>(stop - start);
-    if (portable) len = fold_crlf(output.begin(), from == 0 ? 0 : from - 1, len);
-    output.truncate(len);
+    if (d.done) continue;  // the rest of the input is read and discarded
+    decode_into(d, input.data(), input.size(), 0, output, portable != 0);
   }
-  if (!d.done && d.have != 0) fputs("Warning: base64 decoder saw premature EOF!\n", stderr);
+  if (!d.done && d.have != 0) fputs(kPrematureEof, stderr);
   // A CR still held is data: it is written however the call ends.
   output.finish();
 }

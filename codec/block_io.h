@@ -93,6 +93,46 @@ class BlockOutput {
   unsigned char buf_[kSize + kSlack] = {};
 };
 
+// The bytes a stream has already buffered, read in place, so that a decoder
+// given a boundary list can use the block routines and still leave the
+// stream exactly after the boundary line: it consumes only what it has
+// decoded, and the stream keeps the rest. Nothing may be read past size().
+// Where the C library's buffer layout is unknown, available() is false and
+// the decoders go byte by byte.
+class StreamWindow {
+ public:
+  explicit StreamWindow(std::FILE *in) : in_(in) {}
+
+#ifdef __GLIBC__
+  static constexpr bool available() { return true; }
+  const unsigned char *data() const {
+    return reinterpret_cast<const unsigned char *>(in_->_IO_read_ptr);
+  }
+  std::size_t size() const {
+    return static_cast<std::size_t>(in_->_IO_read_end - in_->_IO_read_ptr);
+  }
+  void consume(std::size_t n) { in_->_IO_read_ptr += n; }
+#else
+  static constexpr bool available() { return false; }
+  const unsigned char *data() const { return nullptr; }
+  std::size_t size() const { return 0; }
+  void consume(std::size_t) {}
+#endif
+
+  // Makes the stream buffer more input when it holds none; false at the end
+  // of input. The byte read to refill is pushed back where it was read from.
+  bool fill() {
+    if (size() != 0) return true;
+    const int c = std::getc(in_);
+    if (c == EOF) return false;
+    std::ungetc(c, in_);
+    return true;
+  }
+
+ private:
+  std::FILE *in_;
+};
+
 }  // namespace octafold
 
 #endif

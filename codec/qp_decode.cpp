@@ -1,10 +1,14 @@
 // Quoted-printable decoder (RFC 2045, section 6.7). It validates nothing:
 // a malformed escape still yields a byte, so no text is ever dropped.
-// Without a boundary list it reads whole blocks and copies the text between
-// escapes whole.
+// The block routine copies the text between escapes whole. Without a
+// boundary list it reads whole blocks; with one it decodes the stream's own
+// buffer in place and leaves the few bytes before each "-" at a line start
+// to the byte-wise decoder, which holds the line end that a boundary line
+// may claim and stops exactly after that line.
 #include <cstring>
 
 #include "block_io.h"
+#include "internal.h"
 #include "kernels.h"
 #include "octafold.h"
 #include "tables.h"
@@ -18,8 +22,10 @@ constexpr std::size_t kKeep = 2;
 constexpr std::size_t kChunkOutput = 4096;
 
 // Decodes from data[0, len); returns the bytes consumed, fewer than len only
-// when an escape needs bytes of the next block. Without a boundary list a
-// hard line end is written at once: nothing can drop it.
+// when an escape needs bytes of the next block. Every line end is written
+// at once, so the caller must keep the one before a possible boundary line
+// out of data. Reads nothing past data[len - 1]: on the boundary path data
+// is the stream's own buffer.
 std::size_t decode_block(const unsigned char *data, std::size_t len, bool last, BlockOutput &out) {
   std::size_t i = 0;
   while (i < len) {
@@ -31,27 +37,94 @@ std::size_t decode_block(const unsigned char *data, std::size_t len, bool last, 
     i += run;
     if (eq == nullptr) continue;
     if (len - i <= kKeep && !last) break;
-    // "=" LF is a soft line break; otherwise the next two bytes are the
-    // digits, whatever they are, and the end of input counts as a non-digit.
+    // "=" LF and "=" CR LF are soft line breaks; otherwise the next two
+    // bytes are the digits, whatever they are, and the end of input counts
+    // as a non-digit.
     const unsigned char d = i + 1 < len ? data[i + 1] : '\0';
     if (i + 1 < len && d == '\n') {
       i += 2;
       continue;
     }
     const unsigned char e = i + 2 < len ? data[i + 2] : '\0';
+    if (i + 2 < len && d == '\r' && e == '\n') {
+      i += 3;
+      continue;
+    }
     out.put(qp_escaped_byte(d, e));
     i = i + 3 < len ? i + 3 : len;
   }
   return i;
 }
 
+// The first "-" in data[1, n) that follows an LF, or n: the only bytes that
+// can open a line on the boundary path, since every item that puts the
+// decoder at a line start ends with an LF.
+std::size_t find_dash_line(const unsigned char *data, std::size_t n) {
+  for (std::size_t i = 1; i < n;) {
+    const auto *dash = static_cast<const unsigned char *>(std::memchr(data + i, '-', n - i));
+    if (dash == nullptr) break;
+    i = static_cast<std::size_t>(dash - data);
+    if (data[i - 1] == '\n') return i;
+    ++i;
+  }
+  return n;
+}
+
+// Bytes before a possible dash line (or the end of the buffer) left to the
+// byte-wise decoder: the longest item that may end in the line end it must
+// hold, "=" CR LF.
+constexpr std::size_t kTail = 3;
+
+// With a boundary list: the block routine over the stream's buffer, up to
+// kTail bytes before the next "-" after an LF or the buffer's end; the
+// byte-wise steps of ref::fromqp for the rest, the dash lines included.
+// Whatever the block routine writes is followed, inside the buffer, by a
+// byte that opens no dash line, so no line end it writes could have been
+// claimed by a boundary line.
+void fromqp_bounded(FILE *in, FILE *out, const char *const *boundaries, int *count) {
+  StreamWindow window(in);
+  BlockOutput output(out);
+  ref::QpState s;
+  flockfile(in);
+  for (;;) {
+    std::size_t used = 0;
+    if (window.fill() && !s.cr) {
+      const unsigned char *const data = window.data();
+      const std::size_t n = window.size() < kMaxBlock ? window.size() : kMaxBlock;
+      if (!(s.line_start && data[0] == '-')) {
+        const std::size_t cut = find_dash_line(data, n);
+        if (cut > kTail) {
+          if (s.held != 0) {
+            // No boundary line follows: the held line end is text.
+            if (s.held == 2) output.put('\r');
+            output.put('\n');
+            s.held = 0;
+          }
+          used = decode_block(data, cut - kTail, false, output);
+        }
+      }
+      if (used != 0) {
+        s.line_start = data[used - 1] == '\n';
+        window.consume(used);
+        continue;
+      }
+    }
+    output.flush();  // the byte-wise step writes straight to `out`
+    if (!ref::fromqp_step(s, in, out, boundaries, count)) break;
+  }
+  funlockfile(in);
+  output.finish();
+}
+
 }  // namespace
 
 extern "C" void fromqp(FILE *in, FILE *out, const char *const *boundaries, int *count) {
-  // A boundary line must leave the input just after it, and the LF before
-  // it must be dropped: byte at a time.
   if (boundaries != nullptr) {
-    ref::fromqp(in, out, boundaries, count);
+    if (StreamWindow::available()) {
+      fromqp_bounded(in, out, boundaries, count);
+    } else {
+      ref::fromqp(in, out, boundaries, count);
+    }
     return;
   }
   BlockInput<kKeep> input(in);
