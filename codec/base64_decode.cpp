@@ -73,15 +73,13 @@ struct Decoder {
 
 // Decodes [p, end) to `o` and returns the end of what it wrote; `p` is left
 // after the last byte consumed, which is before `end` only when an "=" has
-// ended the data. The kernel may read kSlack bytes past its input: `guard`
-// says how many of the bytes before `end` it must keep clear of (0 when
-// the buffer has the slack after `end`).
+// ended the data. The kernel may read kSlack bytes past `end`.
 unsigned char *decode_block(Decoder &d, const unsigned char *&p, const unsigned char *end,
-                            unsigned char *o, std::size_t guard) {
+                            unsigned char *o) {
   const KernelOps &ops = kernel_ops();
   while (p < end) {
-    if (d.have == 0 && static_cast<std::size_t>(end - p) > guard) {
-      const std::size_t used = ops.decode_run(p, static_cast<std::size_t>(end - p) - guard, o);
+    if (d.have == 0) {
+      const std::size_t used = ops.decode_run(p, static_cast<std::size_t>(end - p), o);
       p += used;
       o += used / 4 * 3;
       if (p == end) break;
@@ -99,19 +97,30 @@ unsigned char *decode_block(Decoder &d, const unsigned char *&p, const unsigned 
 
 const char kPrematureEof[] = "Warning: base64 decoder saw premature EOF!\n";
 
-// Decodes data[0, n) onto `output` and returns the bytes consumed.
-std::size_t decode_into(Decoder &d, const unsigned char *data, std::size_t n, std::size_t guard,
+// Decodes data[0, n) onto `output` and returns the bytes consumed. With
+// `in_place`, data is the stream's own buffer and nothing past data[n - 1]
+// may be read: the kernel gets the last kSlack bytes in a copy.
+std::size_t decode_into(Decoder &d, const unsigned char *data, std::size_t n, bool in_place,
                         BlockOutput &output, bool portable) {
   // A block of n characters gives at most 3 bytes for every 4, counting
   // the up to 3 characters of a group begun before it.
   unsigned char *const start = output.room(n / 4 * 3 + 6 + kSlack);
   const std::size_t from = output.size();
   const unsigned char *p = data;
-  unsigned char *const stop = decode_block(d, p, data + n, start, guard);
+  const std::size_t direct = !in_place ? n : n > kSlack ? n - kSlack : 0;
+  unsigned char *stop = decode_block(d, p, data + direct, start);
+  std::size_t used = static_cast<std::size_t>(p - data);
+  if (!d.done && direct < n) {
+    unsigned char tail[2 * kSlack] = {};
+    std::memcpy(tail, data + direct, n - direct);
+    const unsigned char *q = tail;
+    stop = decode_block(d, q, tail + (n - direct), stop);
+    used += static_cast<std::size_t>(q - tail);
+  }
   std::size_t len = from + static_cast<std::size_t>(stop - start);
   if (portable) len = fold_crlf(output.begin(), from == 0 ? 0 : from - 1, len);
   output.truncate(len);
-  return static_cast<std::size_t>(p - data);
+  return used;
 }
 
 // The first "-" in data[1, n) that follows an LF, or n. Such a "-" opens a
@@ -127,19 +136,20 @@ std::size_t find_dash_line(const unsigned char *data, std::size_t n) {
   return n;
 }
 
-// With a boundary list: the stream's buffer in place, the same rules as
-// ref::from64 (which tests hold this against), line starts and all.
+// With a boundary list: the same rules as ref::from64 (which tests hold this
+// against), line starts and all, over PartInput's bytes; dash lines are
+// read from the stream itself.
 void from64_bounded(FILE *in, FILE *out, const char *const *boundaries, int *count, bool portable) {
-  StreamWindow window(in);
+  PartInput input(in);
   BlockOutput output(out, portable);
   Decoder d;
   bool line_start = true;
   char line[kLineBufferSize];
   bool at_end = false;
   flockfile(in);
-  while (!(at_end = !window.fill())) {
-    const unsigned char *const data = window.data();
-    const std::size_t n = window.size() < kMaxBlock ? window.size() : kMaxBlock;
+  while (!(at_end = !input.fill())) {
+    const unsigned char *const data = input.data();
+    const std::size_t n = input.size() < kMaxBlock ? input.size() : kMaxBlock;
     if (line_start && data[0] == '-') {
       if (!d.done && d.have != 0) {
         // The line cuts the group short, as the end of input would; a CR
@@ -148,7 +158,8 @@ void from64_bounded(FILE *in, FILE *out, const char *const *boundaries, int *cou
         d.have = 0;
         output.finish();
       }
-      window.consume(1);  // read_dash_line pushes it back
+      input.sync();
+      getc(in);  // the "-", which read_dash_line pushes back
       read_dash_line(in, line);
       if (ends_part(line, boundaries, count)) break;
       fprintf(stderr, "Ignoring unrecognized boundary line: %s\n", line);
@@ -164,14 +175,15 @@ void from64_bounded(FILE *in, FILE *out, const char *const *boundaries, int *cou
           break;
         }
       }
-      window.consume(i);
+      input.consume(i);
       continue;
     }
     const std::size_t used =
-        decode_into(d, data, find_dash_line(data, n), kSlack, output, portable);
+        decode_into(d, data, find_dash_line(data, n), !input.has_slack(), output, portable);
     line_start = !d.done && data[used - 1] == '\n';
-    window.consume(used);
+    input.consume(used);
   }
+  input.sync();
   funlockfile(in);
   if (at_end && !d.done && d.have != 0) fputs(kPrematureEof, stderr);
   output.finish();
@@ -194,7 +206,7 @@ extern "C" void from64(FILE *in, FILE *out, const char *const *boundaries, int *
   Decoder d;
   while (input.refill(input.size())) {
     if (d.done) continue;  // the rest of the input is read and discarded
-    decode_into(d, input.data(), input.size(), 0, output, portable != 0);
+    decode_into(d, input.data(), input.size(), false, output, portable != 0);
   }
   if (!d.done && d.have != 0) fputs(kPrematureEof, stderr);
   // A CR still held is data: it is written however the call ends.

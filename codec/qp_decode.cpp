@@ -70,48 +70,54 @@ std::size_t find_dash_line(const unsigned char *data, std::size_t n) {
   return n;
 }
 
-// Bytes before a possible dash line (or the end of the buffer) left to the
-// byte-wise decoder: the longest item that may end in the line end it must
-// hold, "=" CR LF.
-constexpr std::size_t kTail = 3;
+// The end of data[0, n) without its trailing line end (LF, CR LF, or a CR
+// whose LF may come next): whether that line end is written depends on the
+// bytes after it.
+std::size_t before_line_end(const unsigned char *data, std::size_t n) {
+  if (n != 0 && data[n - 1] == '\n') --n;
+  if (n != 0 && data[n - 1] == '\r') --n;
+  return n;
+}
 
-// With a boundary list: the block routine over the stream's buffer, up to
-// kTail bytes before the next "-" after an LF or the buffer's end; the
-// byte-wise steps of ref::fromqp for the rest, the dash lines included.
-// Whatever the block routine writes is followed, inside the buffer, by a
-// byte that opens no dash line, so no line end it writes could have been
-// claimed by a boundary line.
+// With a boundary list: the block routine over PartInput's bytes up to the
+// next "-" after an LF or the buffer's end, less the line end there; the
+// byte-wise steps of ref::fromqp for what is left (that line end, an escape
+// cut by the buffer's end, and the dash lines). Every line end the block
+// routine writes is followed, inside the buffer, by a byte that opens no dash
+// line, so none of them could have been claimed by a boundary line.
 void fromqp_bounded(FILE *in, FILE *out, const char *const *boundaries, int *count) {
-  StreamWindow window(in);
+  PartInput input(in);
   BlockOutput output(out);
   ref::QpState s;
   flockfile(in);
   for (;;) {
     std::size_t used = 0;
-    if (window.fill() && !s.cr) {
-      const unsigned char *const data = window.data();
-      const std::size_t n = window.size() < kMaxBlock ? window.size() : kMaxBlock;
+    if (input.fill() && !s.cr) {
+      const unsigned char *const data = input.data();
+      const std::size_t n = input.size() < kMaxBlock ? input.size() : kMaxBlock;
       if (!(s.line_start && data[0] == '-')) {
-        const std::size_t cut = find_dash_line(data, n);
-        if (cut > kTail) {
-          if (s.held != 0) {
-            // No boundary line follows: the held line end is text.
-            if (s.held == 2) output.put('\r');
-            output.put('\n');
-            s.held = 0;
-          }
-          used = decode_block(data, cut - kTail, false, output);
+        if (s.held != 0) {
+          // No boundary line follows: the held line end is text.
+          if (s.held == 2) output.put('\r');
+          output.put('\n');
+          s.held = 0;
         }
+        const std::size_t cut = find_dash_line(data, n);
+        used = decode_block(data, before_line_end(data, cut), false, output);
+        if (used == 0 && cut == n && input.extend()) continue;
       }
       if (used != 0) {
         s.line_start = data[used - 1] == '\n';
-        window.consume(used);
+        input.consume(used);
         continue;
       }
     }
-    output.flush();  // the byte-wise step writes straight to `out`
+    // The byte-wise step reads the stream and writes `out` itself.
+    input.sync();
+    output.flush();
     if (!ref::fromqp_step(s, in, out, boundaries, count)) break;
   }
+  input.sync();
   funlockfile(in);
   output.finish();
 }
