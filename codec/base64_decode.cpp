@@ -123,19 +123,6 @@ std::size_t decode_into(Decoder &d, const unsigned char *data, std::size_t n, bo
   return used;
 }
 
-// The first "-" in data[1, n) that follows an LF, or n. Such a "-" opens a
-// line on the boundary path whether or not a group is in progress.
-std::size_t find_dash_line(const unsigned char *data, std::size_t n) {
-  for (std::size_t i = 1; i < n;) {
-    const auto *dash = static_cast<const unsigned char *>(std::memchr(data + i, '-', n - i));
-    if (dash == nullptr) break;
-    i = static_cast<std::size_t>(dash - data);
-    if (data[i - 1] == '\n') return i;
-    ++i;
-  }
-  return n;
-}
-
 // With a boundary list: the same rules as ref::from64 (which tests hold this
 // against), line starts and all, over PartInput's bytes; dash lines are
 // read from the stream itself.

@@ -56,20 +56,6 @@ std::size_t decode_block(const unsigned char *data, std::size_t len, bool last, 
   return i;
 }
 
-// The first "-" in data[1, n) that follows an LF, or n: the only bytes that
-// can open a line on the boundary path, since every item that puts the
-// decoder at a line start ends with an LF.
-std::size_t find_dash_line(const unsigned char *data, std::size_t n) {
-  for (std::size_t i = 1; i < n;) {
-    const auto *dash = static_cast<const unsigned char *>(std::memchr(data + i, '-', n - i));
-    if (dash == nullptr) break;
-    i = static_cast<std::size_t>(dash - data);
-    if (data[i - 1] == '\n') return i;
-    ++i;
-  }
-  return n;
-}
-
 // The end of data[0, n) without its trailing line end (LF, CR LF, or a CR
 // whose LF may come next): whether that line end is written depends on the
 // bytes after it.
