@@ -55,7 +55,7 @@ bool run(const Setup &setup, std::string_view text, Decoder decoder, Outcome &re
   } else if (setup.kind == Kind::file) {
     in = std::tmpfile();
     if (in != nullptr) {
-      std::fwrite(text.data(), 1, text.size(), in);
+      if (!text.empty()) std::fwrite(text.data(), 1, text.size(), in);
       std::rewind(in);
     }
   } else if (text.size() <= kMaxPipeText) {
