@@ -147,7 +147,7 @@ Stop model_from64(const Case &c) {
         line_start = true;
         return true;
       }
-      pad = pad || t[i++] == '=';
+      if (t[i++] == '=') pad = true;
     }
     done = pad;
     return true;
