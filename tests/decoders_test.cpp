@@ -73,7 +73,12 @@ void expect_rows(const std::vector<MendRow> &rows, Decoder decoder, Decoder refe
   }
 }
 
-const std::string kPiece(198, 'A');  // with its "-", a line the 199-byte read cuts after
+// "-" and n letters A: with n = 198 a line that the 199-byte read cuts.
+std::string dash_a(std::size_t n) {
+  std::string s(n + 1, 'A');
+  s[0] = '-';
+  return s;
+}
 
 TEST(FromqpMends, CrLfTextAndTheLineEndBeforeABoundary) {
   expect_rows(
@@ -91,13 +96,10 @@ TEST(FromqpMends, CrLfTextAndTheLineEndBeforeABoundary) {
           {"line ends that are not the last", "a\r\n\r\n\n--b\n", 0, "a\r\n\r\n||", "", ""},
           // A piece of 199 bytes that ends in "=" CR: no soft break, and the LF
           // after the cut is a line end.
-          {"= CR cut from its LF", "-" + std::string(196, 'A') + "=\r\nb\n--b\n", 0,
-           "-" + std::string(196, 'A') + "\nb||", "", ""},
+          {"= CR cut from its LF", dash_a(196) + "=\r\nb\n--b\n", 0, dash_a(196) + "\nb||", "", ""},
           // A CR ending a 199-byte piece waits for the next byte.
-          {"cut CR LF", "-" + std::string(197, 'A') + "\r\n--b\nc", 0,
-           "-" + std::string(197, 'A') + "|c|", "", ""},
-          {"cut CR before a boundary", "-" + kPiece.substr(1) + "\r--b\nc", 0,
-           "-" + kPiece.substr(1) + "\r|c|", "", ""},
+          {"cut CR LF", dash_a(197) + "\r\n--b\nc", 0, dash_a(197) + "|c|", "", ""},
+          {"cut CR before a boundary", dash_a(197) + "\r--b\nc", 0, dash_a(197) + "\r|c|", "", ""},
           {"CR before a NUL", "-a\r\0z\n--b\n"s, 0, "-a\r||", "", ""},
       },
       qp_public, qp_ref);
