@@ -50,7 +50,7 @@ Outcome decode_parts(const Setup &setup, const std::string &text, Decoder decode
   return o;
 }
 
-struct MendRow {
+struct RuleRow {
   const char *name;
   std::string in;
   int portable;
@@ -60,9 +60,9 @@ struct MendRow {
 };
 
 // Each row through the public decoder (in place) and the byte-wise one.
-void expect_rows(const std::vector<MendRow> &rows, Decoder decoder, Decoder reference) {
+void expect_rows(const std::vector<RuleRow> &rows, Decoder decoder, Decoder reference) {
   const std::vector<const char *> list = {"--b"};
-  for (const MendRow &row : rows) {
+  for (const RuleRow &row : rows) {
     SCOPED_TRACE(row.name);
     for (const Decoder d : {decoder, reference}) {
       const Outcome o = decode_parts({Kind::memory, 0}, row.in, d, list, 1, row.portable, 2);
@@ -80,7 +80,7 @@ std::string dash_a(std::size_t n) {
   return s;
 }
 
-TEST(FromqpMends, CrLfTextAndTheLineEndBeforeABoundary) {
+TEST(FromqpRules, CrLfTextAndTheLineEndBeforeABoundary) {
   expect_rows(
       {
           // "=" CR LF is a soft line break, on the stream path and in a dash line.
@@ -105,7 +105,7 @@ TEST(FromqpMends, CrLfTextAndTheLineEndBeforeABoundary) {
       qp_public, qp_ref);
 }
 
-TEST(From64Mends, ADashLineEndsAShortGroup) {
+TEST(From64Rules, ADashLineEndsAShortGroup) {
   expect_rows(
       {
           {"missing padding", "QUJDRA\n--b\nc2Vjb25k\n--b--\n", 0, "ABC|second|", kEof, ""},
@@ -121,7 +121,7 @@ TEST(From64Mends, ADashLineEndsAShortGroup) {
       from64, octafold::ref::from64);
 }
 
-TEST(FromqpMends, SoftBreakThroughTheCommandLine) {
+TEST(FromqpRules, SoftBreakThroughTheCommandLine) {
   const testing_support::Outcome o =
       testing_support::run_program({OCTAFOLD_BIN, "-q", "-u"}, "long=\r\nline\r\n");
   EXPECT_EQ(o.out, "longline\r\n");
