@@ -66,9 +66,9 @@ std::size_t before_line_end(const unsigned char *data, std::size_t n) {
 }
 
 // With a boundary list: the block routine over PartInput's bytes up to the
-// next "-" after an LF or the buffer's end, less the line end there; the
-// byte-wise steps of ref::fromqp for what is left (that line end, an escape
-// cut by the buffer's end, and the dash lines). Every line end the block
+// next "-" after an LF or the buffer's end, less the line end there, which
+// is held; the byte-wise steps of ref::fromqp for an escape cut by the
+// buffer's end, a CR held there, and the dash lines. Every line end the block
 // routine writes is followed, inside the buffer, by a byte that opens no dash
 // line, so none of them could have been claimed by a boundary line.
 void fromqp_bounded(FILE *in, FILE *out, const char *const *boundaries, int *count) {
@@ -89,7 +89,21 @@ void fromqp_bounded(FILE *in, FILE *out, const char *const *boundaries, int *cou
           s.held = 0;
         }
         const std::size_t cut = find_dash_line(data, n);
-        used = decode_block(data, before_line_end(data, cut), false, output);
+        const std::size_t end = before_line_end(data, cut);
+        used = decode_block(data, end, false, output);
+        if (used == end && end < cut) {
+          // The line end itself, held as the byte-wise steps hold it; a CR
+          // at the buffer's end waits for the next byte.
+          if (data[cut - 1] == '\n') {
+            s.held = cut - end == 2 ? 2 : 1;
+            s.line_start = true;
+          } else {
+            s.cr = true;
+            s.line_start = false;
+          }
+          input.consume(cut);
+          continue;
+        }
         if (used == 0 && cut == n && input.extend()) continue;
       }
       if (used != 0) {
