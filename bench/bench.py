@@ -10,6 +10,10 @@ octafold's peak RSS on prefixes of the input and on all of it. Not a test:
 timings depend on the machine and its load.
 
     python3 bench/bench.py --octafold build/release/codec/octafold
+
+With the driver bench/boundary_bench built (OCTAFOLD_BUILD_BENCH=ON) it first
+prints the boundary-path rows: each decoder with a boundary list against the
+same decoder without one, on a regular file and through a pipe.
 """
 import argparse
 import glob
@@ -136,6 +140,79 @@ def corpora(d, octafold):
     return p
 
 
+def write_part(path, encoded_source, size):
+    """A multipart body part: the first `size` bytes of `encoded_source` up to
+    a line end, then the closing boundary line "--b--"."""
+    with open(encoded_source, "rb") as f:
+        data = f.read(size)
+    data = data[:data.rindex(b"\n") + 1]
+    with open(path, "wb") as f:
+        f.write(data + b"--b--\n")
+
+
+def run_part(argv, path, pipe, buffer=None):
+    """Wall time of one boundary_bench run on `path`, read from the file itself
+    or through a pipe that cat fills; `buffer` sets the input stream's buffer
+    size."""
+    env = dict(os.environ)
+    env.pop("OCTAFOLD_BENCH_BUFFER", None)
+    if buffer:
+        env["OCTAFOLD_BENCH_BUFFER"] = str(buffer)
+    start = time.perf_counter()
+    if pipe:
+        feeder = subprocess.Popen(["cat", path], stdout=subprocess.PIPE)
+        status = subprocess.run(argv, stdin=feeder.stdout, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, env=env).returncode
+        feeder.stdout.close()
+        feeder.wait()
+    else:
+        status = subprocess.run(argv + [path], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, env=env).returncode
+    wall = time.perf_counter() - start
+    if status != 0:
+        sys.exit(f"{' '.join(argv)} failed with status {status}")
+    return wall
+
+
+def boundary_rows(args, p):
+    """The decoders with a boundary list against the same decoders without
+    one, on a 96 MiB part that ends in a closing boundary line."""
+    drv = os.path.abspath(args.boundary_bench)
+    parts = [
+        ("random73", lambda t: write_random(t, 73 * MIB)),
+        ("random73.b64", lambda t: write_output(t, ["base64", "-w", "72", p("random73")])),
+        ("part96.b64", lambda t: write_part(t, p("random73.b64"), 96 * MIB)),
+        ("text96", lambda t: write_headers(t, 100 * MIB)),
+        ("text96.qp", lambda t: write_output(t, [os.path.abspath(args.octafold), "-q",
+                                                 p("text96")])),
+        ("part96.qp", lambda t: write_part(t, p("text96.qp"), 96 * MIB)),
+    ]
+    for name, make in parts:
+        if not os.path.exists(p(name)):
+            print(f"building {name} ...", file=sys.stderr)
+            make(p(name) + ".tmp")
+            os.replace(p(name) + ".tmp", p(name))
+    rows = []
+    for label, mode, part in (("base64", "base64", "part96.b64"), ("QP", "qp", "part96.qp")):
+        # A pipe cannot seek back, so with a list it is read through the
+        # stream's own buffer (4 KiB by default): the last row gives it 64 KiB.
+        for kind, pipe, buffer in (("file", False, None), ("pipe", True, None),
+                                   ("pipe, 64 KiB stream buffer", True, 64 * 1024)):
+            with_list, without = [], []
+            for _ in range(args.runs):
+                with_list.append(run_part([drv, mode, "list"], p(part), pipe, buffer))
+                without.append(run_part([drv, mode, "nolist"], p(part), pipe, buffer))
+            a, b = statistics.median(with_list), statistics.median(without)
+            rows.append((label, kind, a, b, a / b))
+            print(f"done: boundary path, {label}, {kind}", file=sys.stderr)
+    print("| 96 MiB part | stream | with list s | without list s | ratio | target | met |")
+    print("|---|---|---|---|---|---|---|")
+    for label, kind, a, b, ratio in rows:
+        met = "yes" if ratio <= 1.5 else "NO"
+        print(f"| {label} | {kind} | {a:.3f} | {b:.3f} | {ratio:.3f} | <= 1.5 | {met} |")
+    print()
+
+
 def run_once(argv, stdin_path=None):
     """Wall time in seconds of one run."""
     stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
@@ -163,8 +240,21 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--dir", default="/tmp/octafold-bench")
     ap.add_argument("--only", help="run only the modes whose name contains this text")
+    ap.add_argument("--boundary-bench", default="build/release/bench/boundary_bench",
+                    help="driver for the boundary-path rows (OCTAFOLD_BUILD_BENCH=ON)")
+    ap.add_argument("--boundary-only", action="store_true",
+                    help="run only the boundary-path rows")
     args = ap.parse_args()
     of = os.path.abspath(args.octafold)
+    os.makedirs(args.dir, exist_ok=True)
+    p = lambda name: os.path.join(args.dir, name)
+    if os.path.exists(args.boundary_bench):
+        boundary_rows(args, p)
+    else:
+        print(f"no {args.boundary_bench}: boundary-path rows skipped "
+              "(configure with -DOCTAFOLD_BUILD_BENCH=ON)", file=sys.stderr)
+    if args.boundary_only:
+        return
     p = corpora(args.dir, of)
 
     b64 = ("base64 -w 72", lambda f: (["base64", "-w", "72", p(f)], None))

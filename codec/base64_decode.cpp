@@ -1,11 +1,14 @@
 // Base64 decoder (RFC 2045, section 6.8), tolerant of damaged input: it never
 // rejects a byte, so a reader always gets as much of a body as survives.
-// Without a boundary list it reads whole blocks and lets the kernel decode
-// runs of clean groups; white space, "=" and bytes outside the alphabet go
-// through the group-at-a-time path below.
+// The kernel decodes runs of clean groups; white space, "=" and bytes outside
+// the alphabet go through the group-at-a-time path below. Without a boundary
+// list it reads whole blocks; with one it decodes the stream's own buffer in
+// place up to each "-" at a line start, which the byte-wise boundary path
+// then reads, so the stream stops exactly after the boundary line.
 #include <cstring>
 
 #include "block_io.h"
+#include "internal.h"
 #include "kernels.h"
 #include "octafold.h"
 #include "tables.h"
@@ -68,8 +71,10 @@ struct Decoder {
   bool done = false;
 };
 
-// Decodes data[0, len) to `o` and returns the end of what it wrote.
-unsigned char *decode_block(Decoder &d, const unsigned char *p, const unsigned char *end,
+// Decodes [p, end) to `o` and returns the end of what it wrote; `p` is left
+// after the last byte consumed, which is before `end` only when an "=" has
+// ended the data. The kernel may read kSlack bytes past `end`.
+unsigned char *decode_block(Decoder &d, const unsigned char *&p, const unsigned char *end,
                             unsigned char *o) {
   const KernelOps &ops = kernel_ops();
   while (p < end) {
@@ -85,35 +90,112 @@ unsigned char *decode_block(Decoder &d, const unsigned char *p, const unsigned c
     if (d.have < 4) continue;
     d.have = 0;
     o = decode_group(d.group, o, d.done);
-    if (d.done) break;  // the rest of the input is read and discarded
+    if (d.done) break;
   }
   return o;
+}
+
+const char kPrematureEof[] = "Warning: base64 decoder saw premature EOF!\n";
+
+// Decodes data[0, n) onto `output` and returns the bytes consumed. With
+// `in_place`, data is the stream's own buffer and nothing past data[n - 1]
+// may be read: the kernel gets the last kSlack bytes in a copy.
+std::size_t decode_into(Decoder &d, const unsigned char *data, std::size_t n, bool in_place,
+                        BlockOutput &output, bool portable) {
+  // A block of n characters gives at most 3 bytes for every 4, counting
+  // the up to 3 characters of a group begun before it.
+  unsigned char *const start = output.room(n / 4 * 3 + 6 + kSlack);
+  const std::size_t from = output.size();
+  const unsigned char *p = data;
+  const std::size_t direct = !in_place ? n : n > kSlack ? n - kSlack : 0;
+  unsigned char *stop = decode_block(d, p, data + direct, start);
+  std::size_t used = static_cast<std::size_t>(p - data);
+  if (!d.done && direct < n) {
+    unsigned char tail[2 * kSlack] = {};
+    std::memcpy(tail, data + direct, n - direct);
+    const unsigned char *q = tail;
+    stop = decode_block(d, q, tail + (n - direct), stop);
+    used += static_cast<std::size_t>(q - tail);
+  }
+  std::size_t len = from + static_cast<std::size_t>(stop - start);
+  if (portable) len = fold_crlf(output.begin(), from == 0 ? 0 : from - 1, len);
+  output.truncate(len);
+  return used;
+}
+
+// With a boundary list: the same rules as ref::from64 (which tests hold this
+// against), line starts and all, over PartInput's bytes; dash lines are
+// read from the stream itself.
+void from64_bounded(FILE *in, FILE *out, const char *const *boundaries, int *count, bool portable) {
+  PartInput input(in);
+  BlockOutput output(out, portable);
+  Decoder d;
+  bool line_start = true;
+  char line[kLineBufferSize];
+  bool at_end = false;
+  flockfile(in);
+  while (!(at_end = !input.fill())) {
+    const unsigned char *const data = input.data();
+    const std::size_t n = input.size() < kMaxBlock ? input.size() : kMaxBlock;
+    if (line_start && data[0] == '-') {
+      if (!d.done && d.have != 0) {
+        // The line cuts the group short, as the end of input would; a CR
+        // held for folding is written with what came before.
+        fputs(kPrematureEof, stderr);
+        d.have = 0;
+        output.finish();
+      }
+      input.sync();
+      getc(in);  // the "-", which read_dash_line pushes back
+      read_dash_line(in, line);
+      if (ends_part(line, boundaries, count)) break;
+      fprintf(stderr, "Ignoring unrecognized boundary line: %s\n", line);
+      continue;  // still at a line start: a cut line's rest reads as a new line
+    }
+    if (d.done) {
+      // Only white space and a "-" at a line start still count.
+      std::size_t i = 0;
+      for (; i < n; ++i) {
+        if (is_space(data[i])) {
+          line_start = data[i] == '\n';
+        } else if (data[i] == '-' && line_start) {
+          break;
+        }
+      }
+      input.consume(i);
+      continue;
+    }
+    const std::size_t used =
+        decode_into(d, data, find_dash_line(data, n), !input.has_slack(), output, portable);
+    line_start = !d.done && data[used - 1] == '\n';
+    input.consume(used);
+  }
+  input.sync();
+  funlockfile(in);
+  if (at_end && !d.done && d.have != 0) fputs(kPrematureEof, stderr);
+  output.finish();
 }
 
 }  // namespace
 
 extern "C" void from64(FILE *in, FILE *out, const char *const *boundaries, int *count,
                        int portable) {
-  // A boundary line must leave the input just after it: byte at a time.
   if (boundaries != nullptr) {
-    ref::from64(in, out, boundaries, count, portable);
+    if (StreamWindow::available()) {
+      from64_bounded(in, out, boundaries, count, portable != 0);
+    } else {
+      ref::from64(in, out, boundaries, count, portable);
+    }
     return;
   }
   BlockInput<0> input(in);
   BlockOutput output(out, portable != 0);
   Decoder d;
   while (input.refill(input.size())) {
-    if (d.done) continue;
-    // A block of n characters gives at most 3 bytes for every 4, counting
-    // the up to 3 characters of a group begun before it.
-    unsigned char *const start = output.room(input.size() / 4 * 3 + 6 + kSlack);
-    const std::size_t from = output.size();
-    unsigned char *const stop = decode_block(d, input.data(), input.data() + input.size(), start);
-    std::size_t len = from + static_cast<std::size_t>(stop - start);
-    if (portable) len = fold_crlf(output.begin(), from == 0 ? 0 : from - 1, len);
-    output.truncate(len);
+    if (d.done) continue;  // the rest of the input is read and discarded
+    decode_into(d, input.data(), input.size(), false, output, portable != 0);
   }
-  if (!d.done && d.have != 0) fputs("Warning: base64 decoder saw premature EOF!\n", stderr);
+  if (!d.done && d.have != 0) fputs(kPrematureEof, stderr);
   // A CR still held is data: it is written however the call ends.
   output.finish();
 }

@@ -3,6 +3,7 @@
 #ifndef OCTAFOLD_BLOCK_IO_H
 #define OCTAFOLD_BLOCK_IO_H
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -91,6 +92,119 @@ class BlockOutput {
   bool hold_cr_;
   std::size_t len_ = 0;
   unsigned char buf_[kSize + kSlack] = {};
+};
+
+// The bytes a stream has already buffered, read in place, so that a decoder
+// given a boundary list can use the block routines and still leave the
+// stream exactly after the boundary line: it consumes only what it has
+// decoded, and the stream keeps the rest. Nothing may be read past size().
+// Where the C library's buffer layout is unknown, available() is false and
+// the decoders go byte by byte.
+class StreamWindow {
+ public:
+  explicit StreamWindow(std::FILE *in) : in_(in) {}
+
+#ifdef __GLIBC__
+  static constexpr bool available() { return true; }
+  const unsigned char *data() const {
+    return reinterpret_cast<const unsigned char *>(in_->_IO_read_ptr);
+  }
+  std::size_t size() const {
+    return static_cast<std::size_t>(in_->_IO_read_end - in_->_IO_read_ptr);
+  }
+  void consume(std::size_t n) { in_->_IO_read_ptr += n; }
+#else
+  static constexpr bool available() { return false; }
+  const unsigned char *data() const { return nullptr; }
+  std::size_t size() const { return 0; }
+  void consume(std::size_t) {}
+#endif
+
+  // Makes the stream buffer more input when it holds none; false at the end
+  // of input. The byte read to refill is pushed back where it was read from.
+  bool fill() {
+    if (size() != 0) return true;
+    const int c = std::getc(in_);
+    if (c == EOF) return false;
+    std::ungetc(c, in_);
+    return true;
+  }
+
+ private:
+  std::FILE *in_;
+};
+
+// The input of a decoder given a boundary list. The stream's buffered bytes
+// are read in place; once they are used up, a seekable stream is read in
+// whole blocks of our own (fewer, larger reads than its buffer allows), and
+// sync() seeks back over what was not consumed, so that the stream stands
+// exactly after the last byte consumed. A stream that cannot seek (a pipe)
+// is read through its own buffer only.
+class PartInput {
+ public:
+  explicit PartInput(std::FILE *in) : in_(in), window_(in), seekable_(can_seek(in)) {}
+
+  // Makes bytes available; false at the end of input.
+  bool fill() {
+    if (in_block_ && pos_ < len_) return true;
+    in_block_ = false;
+    if (window_.size() != 0) return true;
+    if (!seekable_ || !StreamWindow::available()) return window_.fill();
+    len_ = std::fread(block_, 1, kMaxBlock, in_);
+    pos_ = 0;
+    in_block_ = len_ != 0;
+    return in_block_;
+  }
+  const unsigned char *data() const { return in_block_ ? block_ + pos_ : window_.data(); }
+  std::size_t size() const { return in_block_ ? len_ - pos_ : window_.size(); }
+  void consume(std::size_t n) {
+    if (in_block_) {
+      pos_ += n;
+    } else {
+      window_.consume(n);
+    }
+  }
+  // Keeps the few unconsumed bytes at the end of a block and appends the
+  // next block to them, so that an item cut by the block's end is seen
+  // whole; false when there is no block or the input has ended.
+  bool extend() {
+    if (!in_block_ || len_ - pos_ > kMaxBlock / 2) return false;
+    const std::size_t rest = len_ - pos_;
+    std::memmove(block_, block_ + pos_, rest);
+    pos_ = 0;
+    len_ = rest;
+    const std::size_t got = std::fread(block_ + rest, 1, kMaxBlock - rest, in_);
+    len_ += got;
+    return got != 0;
+  }
+
+  // True when data() may be read kSlack bytes past its end.
+  bool has_slack() const { return in_block_; }
+
+  // Hands the unconsumed rest of a block back to the stream, before the
+  // stream is read directly and at the end of the call.
+  void sync() {
+    if (in_block_ && pos_ < len_) {
+      std::fseek(in_, -static_cast<long>(len_ - pos_), SEEK_CUR);
+    }
+    in_block_ = false;
+  }
+
+ private:
+  std::FILE *in_;
+  StreamWindow window_;
+  bool seekable_;
+  bool in_block_ = false;
+  std::size_t pos_ = 0, len_ = 0;
+  unsigned char block_[kMaxBlock + kSlack] = {};
+
+  // Asks without leaving a trace in errno.
+  static bool can_seek(std::FILE *in) {
+    const int saved = errno;
+    const bool ok = std::ftell(in) >= 0;
+    errno = saved;
+    return ok;
+  }
 };
 
 }  // namespace octafold

@@ -22,10 +22,19 @@ extern "C" int PendingBoundary(const char *line, const char *const *boundaries, 
 
 namespace octafold {
 
-void read_dash_line(std::FILE *in, char (&line)[kLineBufferSize]) {
-  // The pushed-back "-" guarantees fgets reads at least one byte.
+std::size_t read_dash_line(std::FILE *in, char (&line)[kLineBufferSize]) {
+  // A bounded line read, as fgets makes it, that also counts the bytes:
+  // a NUL inside the line must not hide where the read stopped.
   ungetc('-', in);
-  if (std::fgets(line, kLineBufferSize, in) == nullptr) line[0] = '\0';
+  std::size_t n = 0;
+  while (n < kLineBufferSize - 1) {
+    const int c = getc(in);
+    if (c == EOF) break;
+    line[n++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  line[n] = '\0';
+  return n;
 }
 
 bool ends_part(const char *line, const char *const *boundaries, int *count) {

@@ -2,7 +2,9 @@
 #ifndef OCTAFOLD_INTERNAL_H
 #define OCTAFOLD_INTERNAL_H
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 namespace octafold {
 
@@ -12,12 +14,48 @@ inline constexpr int kLineBufferSize = 200;
 
 // Pushes back the "-" just read at a line start and reads that line (up to
 // and including its LF, at most kLineBufferSize - 1 bytes) into `line`.
-void read_dash_line(std::FILE *in, char (&line)[kLineBufferSize]);
+// Returns the bytes read, which a NUL inside the line makes more than its
+// strlen.
+std::size_t read_dash_line(std::FILE *in, char (&line)[kLineBufferSize]);
 
 // True for a line that begins with "--" and is a boundary line of an active
 // entry (PendingBoundary, which may lower *count).
 bool ends_part(const char *line, const char *const *boundaries, int *count);
 
+// The first "-" in data[1, n) right after an LF, or n. With a boundary list
+// such a "-" opens a line on the boundary path in both decoders (in base64
+// also inside a group), and no other byte after the first can: every item
+// that leaves a decoder at a line start ends with an LF.
+inline std::size_t find_dash_line(const unsigned char *data, std::size_t n) {
+  for (std::size_t i = 1; i < n;) {
+    const auto *dash = static_cast<const unsigned char *>(std::memchr(data + i, '-', n - i));
+    if (dash == nullptr) break;
+    i = static_cast<std::size_t>(dash - data);
+    if (data[i - 1] == '\n') return i;
+    ++i;
+  }
+  return n;
+}
+
+namespace ref {
+
+// One fromqp call between two steps. A hard line end (LF or CR LF) is held
+// until the next byte shows that no boundary line follows it; a CR is held
+// until the next byte shows whether it begins a CR LF line end.
+struct QpState {
+  bool line_start = true;
+  int held = 0;     // 0: nothing, 1: LF, 2: CR LF
+  bool cr = false;  // a CR that may begin a CR LF line end
+};
+
+// Reads and decodes one item (a byte, an escape, or a line on the boundary
+// path). Returns false once the call is over: at the end of input, with
+// everything held written, or on a boundary line, with the held line end
+// dropped.
+bool fromqp_step(QpState &s, std::FILE *in, std::FILE *out, const char *const *boundaries,
+                 int *count);
+
+}  // namespace ref
 }  // namespace octafold
 
 #endif

@@ -54,9 +54,12 @@ Kernel best_kernel() {
 struct Selection {
   Kernel kernel;
   const KernelOps *ops;  // null until chosen
-  std::size_t block;
 };
-constinit Selection g_selection{Kernel::portable, nullptr, kMaxBlock};
+constinit Selection g_selection{Kernel::portable, nullptr};
+
+// Per thread, so that a test that shrinks it does not race with coders
+// running in other threads.
+constinit thread_local std::size_t t_block = kMaxBlock;
 
 // Chosen at the first use, which may come from another static initializer;
 // only tests change it afterwards.
@@ -86,8 +89,8 @@ bool force_kernel(Kernel k) {
 }
 
 void set_block_size(std::size_t bytes) {
-  selection().block = bytes < 1 ? 1 : bytes > kMaxBlock ? kMaxBlock : bytes;
+  t_block = bytes < 1 ? 1 : bytes > kMaxBlock ? kMaxBlock : bytes;
 }
-std::size_t block_size() { return selection().block; }
+std::size_t block_size() { return t_block; }
 
 }  // namespace octafold

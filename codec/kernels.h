@@ -87,8 +87,8 @@ bool kernel_supported(Kernel k);
 // For tests: selects `k` if the CPU supports it and says whether it did.
 bool force_kernel(Kernel k);
 
-// Bytes per fread of the block paths. Tests shrink it to cross block edges
-// cheaply; it is clamped to [1, kMaxBlock].
+// Bytes per fread of the block paths, per thread. Tests shrink it to cross
+// block edges cheaply; it is clamped to [1, kMaxBlock].
 inline constexpr std::size_t kMaxBlock = 64 * 1024;
 void set_block_size(std::size_t bytes);
 std::size_t block_size();

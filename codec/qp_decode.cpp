@@ -1,10 +1,14 @@
 // Quoted-printable decoder (RFC 2045, section 6.7). It validates nothing:
 // a malformed escape still yields a byte, so no text is ever dropped.
-// Without a boundary list it reads whole blocks and copies the text between
-// escapes whole.
+// The block routine copies the text between escapes whole. Without a
+// boundary list it reads whole blocks; with one it decodes the stream's own
+// buffer in place and leaves the few bytes before each "-" at a line start
+// to the byte-wise decoder, which holds the line end that a boundary line
+// may claim and stops exactly after that line.
 #include <cstring>
 
 #include "block_io.h"
+#include "internal.h"
 #include "kernels.h"
 #include "octafold.h"
 #include "tables.h"
@@ -18,8 +22,10 @@ constexpr std::size_t kKeep = 2;
 constexpr std::size_t kChunkOutput = 4096;
 
 // Decodes from data[0, len); returns the bytes consumed, fewer than len only
-// when an escape needs bytes of the next block. Without a boundary list a
-// hard line end is written at once: nothing can drop it.
+// when an escape needs bytes of the next block. Every line end is written
+// at once, so the caller must keep the one before a possible boundary line
+// out of data. Reads nothing past data[len - 1]: on the boundary path data
+// is the stream's own buffer.
 std::size_t decode_block(const unsigned char *data, std::size_t len, bool last, BlockOutput &out) {
   std::size_t i = 0;
   while (i < len) {
@@ -31,27 +37,100 @@ std::size_t decode_block(const unsigned char *data, std::size_t len, bool last, 
     i += run;
     if (eq == nullptr) continue;
     if (len - i <= kKeep && !last) break;
-    // "=" LF is a soft line break; otherwise the next two bytes are the
-    // digits, whatever they are, and the end of input counts as a non-digit.
+    // "=" LF and "=" CR LF are soft line breaks; otherwise the next two
+    // bytes are the digits, whatever they are, and the end of input counts
+    // as a non-digit.
     const unsigned char d = i + 1 < len ? data[i + 1] : '\0';
     if (i + 1 < len && d == '\n') {
       i += 2;
       continue;
     }
     const unsigned char e = i + 2 < len ? data[i + 2] : '\0';
+    if (i + 2 < len && d == '\r' && e == '\n') {
+      i += 3;
+      continue;
+    }
     out.put(qp_escaped_byte(d, e));
     i = i + 3 < len ? i + 3 : len;
   }
   return i;
 }
 
+// The end of data[0, n) without its trailing line end (LF, CR LF, or a CR
+// whose LF may come next): whether that line end is written depends on the
+// bytes after it.
+std::size_t before_line_end(const unsigned char *data, std::size_t n) {
+  if (n != 0 && data[n - 1] == '\n') --n;
+  if (n != 0 && data[n - 1] == '\r') --n;
+  return n;
+}
+
+// With a boundary list: the block routine over PartInput's bytes up to the
+// next "-" after an LF or the buffer's end, less the line end there, which
+// is held; the byte-wise steps of ref::fromqp for an escape cut by the
+// buffer's end, a CR held there, and the dash lines. Every line end the block
+// routine writes is followed, inside the buffer, by a byte that opens no dash
+// line, so none of them could have been claimed by a boundary line.
+void fromqp_bounded(FILE *in, FILE *out, const char *const *boundaries, int *count) {
+  PartInput input(in);
+  BlockOutput output(out);
+  ref::QpState s;
+  flockfile(in);
+  for (;;) {
+    std::size_t used = 0;
+    if (input.fill() && !s.cr) {
+      const unsigned char *const data = input.data();
+      const std::size_t n = input.size() < kMaxBlock ? input.size() : kMaxBlock;
+      if (!(s.line_start && data[0] == '-')) {
+        if (s.held != 0) {
+          // No boundary line follows: the held line end is text.
+          if (s.held == 2) output.put('\r');
+          output.put('\n');
+          s.held = 0;
+        }
+        const std::size_t cut = find_dash_line(data, n);
+        const std::size_t end = before_line_end(data, cut);
+        used = decode_block(data, end, false, output);
+        if (used == end && end < cut) {
+          // The line end itself, held as the byte-wise steps hold it; a CR
+          // at the buffer's end waits for the next byte.
+          if (data[cut - 1] == '\n') {
+            s.held = cut - end == 2 ? 2 : 1;
+            s.line_start = true;
+          } else {
+            s.cr = true;
+            s.line_start = false;
+          }
+          input.consume(cut);
+          continue;
+        }
+        if (used == 0 && cut == n && input.extend()) continue;
+      }
+      if (used != 0) {
+        s.line_start = data[used - 1] == '\n';
+        input.consume(used);
+        continue;
+      }
+    }
+    // The byte-wise step reads the stream and writes `out` itself.
+    input.sync();
+    output.flush();
+    if (!ref::fromqp_step(s, in, out, boundaries, count)) break;
+  }
+  input.sync();
+  funlockfile(in);
+  output.finish();
+}
+
 }  // namespace
 
 extern "C" void fromqp(FILE *in, FILE *out, const char *const *boundaries, int *count) {
-  // A boundary line must leave the input just after it, and the LF before
-  // it must be dropped: byte at a time.
   if (boundaries != nullptr) {
-    ref::fromqp(in, out, boundaries, count);
+    if (StreamWindow::available()) {
+      fromqp_bounded(in, out, boundaries, count);
+    } else {
+      ref::fromqp(in, out, boundaries, count);
+    }
     return;
   }
   BlockInput<kKeep> input(in);

@@ -9,9 +9,9 @@
  * and writes are left in the streams' error indicators (ferror) for the
  * caller to examine.
  *
- * The base64 coders keep one process-wide flag each, so a process runs one
- * base64 coder at a time; the quoted-printable coders keep no state between
- * calls.
+ * Every coder keeps its state per call: threads may run coders at once on
+ * different streams. A decoder given a boundary list reads the buffered
+ * bytes of `in` in place, so no other thread may use `in` during the call.
  */
 #ifndef OCTAFOLD_H
 #define OCTAFOLD_H
@@ -49,10 +49,14 @@ OCTAFOLD_API void to64(FILE *in, FILE *out, int portable);
  *
  * `boundaries`, when not NULL, is a boundary list: `*count` entries, each
  * the full text a boundary line begins with, leading "--" included (see
- * PendingBoundary). A line that begins with "-" where a group could start is
- * then read (up to 199 bytes) and tested: on a boundary line the call returns
- * with `in` positioned just after that line; any other such line is reported
- * on stderr as "Ignoring unrecognized boundary line: ..." and skipped.
+ * PendingBoundary). A line that begins with "-" right after an LF (or at the
+ * start of the call) is then read (up to 199 bytes) and tested: on a
+ * boundary line the call returns with `in` positioned just after that line;
+ * any other such line is reported on stderr as "Ignoring unrecognized
+ * boundary line: ..." and skipped. Such a line also ends a group in
+ * progress (a sender may leave out the padding): the group is dropped with
+ * the premature-EOF warning, a CR held for folding is written, and decoding
+ * goes on after a line that is not a boundary line with a fresh group.
  * With `boundaries` NULL, `count` is not used and may be NULL.
  *
  * `out` is not flushed.
@@ -74,14 +78,15 @@ OCTAFOLD_API void toqp(FILE *in, FILE *out);
 
 /*
  * Decodes quoted-printable text from `in` onto `out`: "=HH" becomes one byte
- * (malformed escapes still yield a byte and are not reported), "=" LF is a
- * soft line break, everything else is copied. LF is the only line end.
+ * (malformed escapes still yield a byte and are not reported), "=" LF and
+ * "=" CR LF are soft line breaks, everything else is copied; a CR that is
+ * not part of a soft line break is data.
  *
  * `boundaries` and `count` as for from64, except that a line beginning with
  * "-" that is not a boundary line is decoded as data, silently. On a boundary
- * line the call returns with `in` just after it, and the LF that ended the
- * preceding line is not written (it belongs to the boundary, RFC 2046).
- * Neither flushes `out` nor writes to stderr.
+ * line the call returns with `in` just after it, and the line end (LF or
+ * CR LF) that ended the preceding line is not written: it belongs to the
+ * boundary (RFC 2046). Neither flushes `out` nor writes to stderr.
  */
 OCTAFOLD_API void fromqp(FILE *in, FILE *out, const char *const *boundaries, int *count);
 

@@ -12,20 +12,18 @@ constexpr int kLineLength = 72;  // characters per output line
 constexpr int kGroupChars = 4;   // characters per 3-byte group
 static_assert(kLineLength % kGroupChars == 0, "a line holds whole groups");
 
-// Set while nextcharin owes the LF of an input LF it returned as CR.
-// Process-wide, so one base64 encoding runs at a time.
-int lf_pending = 0;
-
 // The next input byte, or EOF; in portable mode each LF comes out as CR LF.
-int nextcharin(FILE *in, int portable) {
+// `lf_pending` is set while the LF of an input LF returned as CR is owed;
+// it belongs to the call.
+int nextcharin(FILE *in, int portable, bool &lf_pending) {
   if (!portable) return getc(in);
   if (lf_pending) {
-    lf_pending = 0;
+    lf_pending = false;
     return '\n';
   }
   int c = getc(in);
   if (c == '\n') {
-    lf_pending = 1;
+    lf_pending = true;
     return '\r';
   }
   return c;
@@ -58,14 +56,14 @@ namespace octafold::ref {
 
 void to64(FILE *in, FILE *out, int portable) {
   int line = 0;
-  lf_pending = 0;
+  bool lf_pending = false;
   int c1;
-  while ((c1 = nextcharin(in, portable)) != EOF) {
-    int c2 = nextcharin(in, portable);
+  while ((c1 = nextcharin(in, portable, lf_pending)) != EOF) {
+    int c2 = nextcharin(in, portable, lf_pending);
     if (c2 == EOF) {
       output64chunk(c1, 0, 0, 2, out);
     } else {
-      int c3 = nextcharin(in, portable);
+      int c3 = nextcharin(in, portable, lf_pending);
       if (c3 == EOF) {
         output64chunk(c1, c2, 0, 1, out);
       } else {
