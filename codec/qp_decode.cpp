@@ -31,11 +31,16 @@ std::size_t decode_block(const unsigned char *data, std::size_t len, bool last, 
     i += run;
     if (eq == nullptr) continue;
     if (len - i <= kKeep && !last) break;
-    // "=" LF is a soft line break; otherwise the next two bytes are the
-    // digits, whatever they are, and the end of input counts as a non-digit.
+    // "=" LF and "=" CR LF are soft line breaks; otherwise the next two
+    // bytes are the digits, whatever they are, and the end of input counts
+    // as a non-digit.
     const unsigned char d = i + 1 < len ? data[i + 1] : '\0';
     if (i + 1 < len && d == '\n') {
       i += 2;
+      continue;
+    }
+    if (d == '\r' && i + 2 < len && data[i + 2] == '\n') {
+      i += 3;
       continue;
     }
     const unsigned char e = i + 2 < len ? data[i + 2] : '\0';

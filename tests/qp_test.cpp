@@ -208,12 +208,12 @@ TEST(Fromqp, DecodesTheStreamPath) {
           {"run of LFs", "\n\n\n", "\n\n\n"},
           {"NUL is copied", "a\0b\n"s, "a\0b\n"s},
           {"lines beginning with dashes are data", "--XYZ\n-a=41\n", "--XYZ\n-aA\n"},
-          // LF is the only line end: CR takes the first digit's place and
-          // LF the second's, so the pair makes 0xFF and no line break.
-          {"= CR LF is not a soft break", "a=\r\nb",
-           "a\xff"
-           "b"},
-          {"= CR LF, then LF", "=\r\n\n", "\xff\n"},
+          // "=" CR LF is a soft break too; a CR without its LF is a digit.
+          {"= CR LF is a soft break", "a=\r\nb", "ab"},
+          {"= CR LF, then LF", "=\r\n\n", "\n"},
+          {"= CR, then a digit", "=\rA", "\xfa"},
+          {"= CR at end of input", "a=\r", "a\xff"},
+          {"= CR CR LF", "=\r\r\n", "\xff\n"},
           {"equals at end of input", "=", "\xff"},
           {"equals and one digit at end of input", "=A", "\xff"},
           {"LF taken as the second digit", "=4\nx", "\xffx"},

@@ -63,9 +63,13 @@ void fromqp(FILE *in, FILE *out, const char *const *boundaries, int *count) {
     if (c == '=') {
       line_start = false;
       const int d = getc(in);
-      if (d == '\n') {
-        line_start = true;  // soft line break
+      // "=" LF is a soft line break, and so is "=" CR LF, as mail often
+      // arrives with CR LF line ends.
+      const int next = d == '\r' ? getc(in) : EOF;
+      if (d == '\n' || next == '\n') {
+        line_start = true;
       } else {
+        if (next != EOF) ungetc(next, in);  // CR is the first digit after all
         const int e = getc(in);
         putc(escaped_byte(d, e), out);
         line_start = e == '\n';
