@@ -57,6 +57,18 @@ struct KernelOps {
   // Length of the prefix of in[0, len) made of bytes that quoted-printable
   // writes unchanged inside a line: tab, blank and "!" to "~" except "=".
   std::size_t (*qp_plain_run)(const unsigned char *in, std::size_t len);
+  // Decodes quoted-printable items from the start of in[0, len): "=" and
+  // two digits, the soft breaks "=" LF and "=" CR LF, and any other byte
+  // copied. Stops before an item that does not end inside in[0, len), and
+  // may stop earlier. Advances *out past what it wrote (at most one byte per
+  // byte consumed) and returns the bytes consumed. Null where the kernel has
+  // none.
+  std::size_t (*qp_decode)(const unsigned char *in, std::size_t len, unsigned char **out);
+  // Decodes whole base64 lines from the start of in[0, len): 72 or 76
+  // alphabet characters and their LF or CR LF. Stops at the first line of
+  // another kind. Advances *out by 3 bytes for every 4 characters and
+  // returns the bytes consumed. Null where the kernel has none.
+  std::size_t (*decode_lines)(const unsigned char *in, std::size_t len, unsigned char **out);
 };
 inline constexpr std::size_t kSlack = 64;
 

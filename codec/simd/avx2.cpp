@@ -1,6 +1,7 @@
 // AVX2 kernel: 24 bytes to 32 base64 characters and back per step, and a
 // 32-byte scan for quoted-printable runs. Compiled for AVX2 by attribute so
 // that the library still runs on any x86-64; selected at run time.
+#include "avx2_decoders.h"
 #include "kernels.h"
 #include "scalar.h"
 
@@ -135,7 +136,8 @@ OCTAFOLD_AVX2 std::size_t expand_lf(const unsigned char *in, std::size_t len, un
   return static_cast<std::size_t>(out - start) + scalar::expand_lf(in + i, len - i, out);
 }
 
-constexpr KernelOps kAvx2 = {encode_lines, decode_run, expand_lf, qp_plain_run};
+constexpr KernelOps kAvx2 = {encode_lines, decode_run,      expand_lf,
+                             qp_plain_run, avx2::qp_decode, nullptr};
 
 }  // namespace
 
