@@ -74,6 +74,9 @@ unsigned char *decode_block(Decoder &d, const unsigned char *p, const unsigned c
   const KernelOps &ops = kernel_ops();
   while (p < end) {
     if (d.have == 0) {
+      // Whole lines first, then what is left of a line in whole groups.
+      if (ops.decode_lines != nullptr)
+        p += ops.decode_lines(p, static_cast<std::size_t>(end - p), &o);
       const std::size_t used = ops.decode_run(p, static_cast<std::size_t>(end - p), o);
       p += used;
       o += used / 4 * 3;

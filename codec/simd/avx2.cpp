@@ -137,7 +137,7 @@ OCTAFOLD_AVX2 std::size_t expand_lf(const unsigned char *in, std::size_t len, un
 }
 
 constexpr KernelOps kAvx2 = {encode_lines, decode_run,      expand_lf,
-                             qp_plain_run, avx2::qp_decode, nullptr};
+                             qp_plain_run, avx2::qp_decode, avx2::decode_lines};
 
 }  // namespace
 
