@@ -17,6 +17,7 @@ constexpr KernelOps kPortable = {encode_lines_portable,
                                  scalar::expand_lf,
                                  scalar::qp_plain_run,
                                  nullptr,
+                                 nullptr,
                                  nullptr};
 
 bool cpu_has(Kernel k) {

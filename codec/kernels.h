@@ -69,6 +69,11 @@ struct KernelOps {
   // another kind. Advances *out by 3 bytes for every 4 characters and
   // returns the bytes consumed. Null where the kernel has none.
   std::size_t (*decode_lines)(const unsigned char *in, std::size_t len, unsigned char **out);
+  // Drops, in place, every CR that an LF follows in a prefix of buf[0, len)
+  // that ends before the last byte. Returns the length of that prefix and
+  // sets *kept to the bytes left of it at the front. Null where the kernel
+  // has none.
+  std::size_t (*fold_crlf)(unsigned char *buf, std::size_t len, std::size_t *kept);
 };
 inline constexpr std::size_t kSlack = 64;
 

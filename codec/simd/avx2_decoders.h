@@ -12,6 +12,8 @@ namespace octafold::avx2 {
 std::size_t qp_decode(const unsigned char *in, std::size_t len, unsigned char **out);
 // As KernelOps::decode_lines.
 std::size_t decode_lines(const unsigned char *in, std::size_t len, unsigned char **out);
+// As KernelOps::fold_crlf.
+std::size_t fold_crlf(unsigned char *buf, std::size_t len, std::size_t *kept);
 
 }  // namespace octafold::avx2
 

@@ -1,13 +1,14 @@
 // AVX2 base64 decoding of whole lines in the usual layout: 72 or 76
 // alphabet characters, then LF or CR LF. A line is three 32-character steps
 // (the third overlaps the second) and its line end, so the vector path does
-// not stop at every line end.
+// not stop at every line end. Also the CR LF folding of portable mode.
 #include "avx2_decoders.h"
+#include "pack_avx2.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
-#define OCTAFOLD_AVX2_LINES __attribute__((target("avx2")))
+#define OCTAFOLD_AVX2_LINES __attribute__((target("avx2,popcnt")))
 
 namespace octafold::avx2 {
 namespace {
@@ -99,6 +100,28 @@ OCTAFOLD_AVX2_LINES std::size_t decode_lines(const unsigned char *in, std::size_
 done:
   *out = o;
   return i;
+}
+
+OCTAFOLD_AVX2_LINES std::size_t fold_crlf(unsigned char *buf, std::size_t len, std::size_t *kept) {
+  unsigned char *w = buf;
+  std::size_t r = 0;
+  // In place: a step's bytes are loaded before its stores, and the stores
+  // end at or before the step's end (w never passes r).
+  for (; r + 33 <= len; r += 32) {
+    const __m256i v = load32(buf + r);
+    const __m256i next = load32(buf + r + 1);
+    const auto drop = static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
+                                              _mm256_cmpeq_epi8(next, _mm256_set1_epi8('\n')))));
+    if (drop == 0) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(w), v);
+      w += 32;
+    } else {
+      w = pack32(v, ~drop, w);
+    }
+  }
+  *kept = static_cast<std::size_t>(w - buf);
+  return r;
 }
 
 }  // namespace octafold::avx2

@@ -2,10 +2,10 @@
 // ("=" and two digits, "=" LF, "=" CR LF) are found from byte masks, every
 // escape's byte is computed in place of its "=", and the bytes that stay
 // are packed to the output eight at a time.
-#include <array>
 #include <cstdint>
 
 #include "avx2_decoders.h"
+#include "pack_avx2.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -14,20 +14,6 @@
 
 namespace octafold::avx2 {
 namespace {
-
-// For each 8-bit mask, the positions of its set bits in ascending order: a
-// byte shuffle that packs the kept bytes of eight to the front.
-constexpr std::array<std::array<unsigned char, 8>, 256> make_pack() {
-  std::array<std::array<unsigned char, 8>, 256> t{};
-  for (unsigned m = 0; m < 256; ++m) {
-    unsigned k = 0;
-    for (unsigned b = 0; b < 8; ++b) {
-      if ((m >> b) & 1U) t[m][k++] = static_cast<unsigned char>(b);
-    }
-  }
-  return t;
-}
-alignas(64) constexpr std::array<std::array<unsigned char, 8>, 256> kPack = make_pack();
 
 OCTAFOLD_AVX2_QP inline __m256i load32(const unsigned char *p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
@@ -51,19 +37,6 @@ OCTAFOLD_AVX2_QP inline __m256i hex_values(__m256i c) {
 
 OCTAFOLD_AVX2_QP inline unsigned mask_of(__m256i v, char c) {
   return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c))));
-}
-
-// Packs the bytes of x that `keep` marks (16 bits) to o; returns the end.
-OCTAFOLD_AVX2_QP inline unsigned char *pack16(__m128i x, unsigned keep, unsigned char *o) {
-  const unsigned lo = keep & 0xFF, hi = keep >> 8;
-  const __m128i s_lo = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kPack[lo].data()));
-  const __m128i s_hi = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kPack[hi].data()));
-  const __m128i s = _mm_unpacklo_epi64(s_lo, _mm_add_epi8(s_hi, _mm_set1_epi8(8)));
-  const __m128i packed = _mm_shuffle_epi8(x, s);
-  _mm_storel_epi64(reinterpret_cast<__m128i *>(o), packed);
-  o += __builtin_popcount(lo);
-  _mm_storel_epi64(reinterpret_cast<__m128i *>(o), _mm_unpackhi_epi64(packed, packed));
-  return o + __builtin_popcount(hi);
 }
 
 // The "=" that begin items, in the order the decoder meets them: an "="
@@ -127,8 +100,7 @@ OCTAFOLD_AVX2_QP std::size_t qp_decode(const unsigned char *in, std::size_t len,
                                (soft_crlf << 2) | (escapes << 1) | (escapes << 2);
     carry = static_cast<std::uint32_t>(drop >> 32);
     const auto keep = ~static_cast<std::uint32_t>(drop);
-    o = pack16(_mm256_castsi256_si128(bytes), keep & 0xFFFF, o);
-    o = pack16(_mm256_extracti128_si256(bytes, 1), keep >> 16, o);
+    o = pack32(bytes, keep, o);
   }
   *out = o;
   // The item that the last step began ends inside the bytes it read.
