@@ -20,19 +20,25 @@ OCTAFOLD_AVX2_QP inline __m256i load32(const unsigned char *p) {
 }
 
 // Digit values: 0 to 15 for "0"-"9", "A"-"F" and "a"-"f", 0xFF for every
-// other byte (those of 128 and more are negative and fail both ranges).
+// other byte. Two nibble lookups tell the classes apart: bit 0 for a low
+// nibble that a digit may have and a high nibble of 3, bit 1 for the
+// letters (high nibble 4 or 6, low nibble 1 to 6); bytes of 128 and more
+// have a high nibble of no class.
 OCTAFOLD_AVX2_QP inline __m256i hex_values(__m256i c) {
-  const __m256i digit = _mm256_sub_epi8(c, _mm256_set1_epi8('0'));
-  const __m256i is_digit = _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8('0' - 1)),
-                                            _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), c));
-  const __m256i lower = _mm256_or_si256(c, _mm256_set1_epi8(0x20));
-  const __m256i letter = _mm256_sub_epi8(lower, _mm256_set1_epi8('a' - 10));
-  const __m256i is_letter = _mm256_and_si256(_mm256_cmpgt_epi8(lower, _mm256_set1_epi8('a' - 1)),
-                                             _mm256_cmpgt_epi8(_mm256_set1_epi8('f' + 1), lower));
-  const __m256i good = _mm256_or_si256(is_digit, is_letter);
-  const __m256i value =
-      _mm256_or_si256(_mm256_and_si256(is_digit, digit), _mm256_and_si256(is_letter, letter));
-  return _mm256_or_si256(value, _mm256_andnot_si256(good, _mm256_set1_epi8(-1)));
+  const __m256i low_class = _mm256_setr_epi8(1, 3, 3, 3, 3, 3, 3, 1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 3,
+                                             3, 3, 3, 3, 3, 1, 1, 1, 0, 0, 0, 0, 0, 0);
+  const __m256i high_class = _mm256_setr_epi8(0, 0, 0, 1, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                              0, 1, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  // A letter's value is its low nibble plus 9.
+  const __m256i high_add = _mm256_setr_epi8(0, 0, 0, 0, 9, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                            0, 9, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i lo = _mm256_and_si256(c, nibble);
+  const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(c, 4), nibble);
+  const __m256i cls =
+      _mm256_and_si256(_mm256_shuffle_epi8(low_class, lo), _mm256_shuffle_epi8(high_class, hi));
+  const __m256i bad = _mm256_cmpeq_epi8(cls, _mm256_setzero_si256());
+  return _mm256_or_si256(_mm256_add_epi8(lo, _mm256_shuffle_epi8(high_add, hi)), bad);
 }
 
 OCTAFOLD_AVX2_QP inline unsigned mask_of(__m256i v, char c) {
