@@ -46,6 +46,11 @@ unsigned char *decode_group(const unsigned char *q, unsigned char *o, bool &done
 // length. A CR at the very end stays: the next block may begin with its LF.
 std::size_t fold_crlf(unsigned char *buf, std::size_t from, std::size_t len) {
   std::size_t r = from, w = from;
+  if (const auto fold = kernel_ops().fold_crlf; fold != nullptr) {
+    std::size_t kept = 0;
+    r += fold(buf + from, len - from, &kept);
+    w += kept;
+  }
   while (r < len) {
     const auto *cr = static_cast<const unsigned char *>(std::memchr(buf + r, '\r', len - r));
     const std::size_t stop = cr == nullptr ? len : static_cast<std::size_t>(cr - buf);
@@ -79,6 +84,9 @@ unsigned char *decode_block(Decoder &d, const unsigned char *&p, const unsigned 
   const KernelOps &ops = kernel_ops();
   while (p < end) {
     if (d.have == 0) {
+      // Whole lines first, then what is left of a line in whole groups.
+      if (ops.decode_lines != nullptr)
+        p += ops.decode_lines(p, static_cast<std::size_t>(end - p), &o);
       const std::size_t used = ops.decode_run(p, static_cast<std::size_t>(end - p), o);
       p += used;
       o += used / 4 * 3;

@@ -13,7 +13,7 @@ void encode_lines_portable(const unsigned char *in, std::size_t lines, char *out
 }
 
 constexpr KernelOps kPortable = {encode_lines_portable, scalar::decode_groups, scalar::expand_lf,
-                                 scalar::qp_plain_run, nullptr};
+                                 scalar::qp_plain_run, nullptr, nullptr, nullptr, nullptr};
 
 bool cpu_has(Kernel k) {
 #if defined(__x86_64__) || defined(__i386__)
@@ -23,10 +23,12 @@ bool cpu_has(Kernel k) {
   switch (k) {
     case Kernel::portable: return true;
     case Kernel::ssse3: return __builtin_cpu_supports("ssse3");
-    case Kernel::avx2: return __builtin_cpu_supports("avx2");
+    // The AVX2 decoder kernels count bits with POPCNT, which every AVX2
+    // CPU has; a virtual machine may still hide it.
+    case Kernel::avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
     case Kernel::avx512:
       return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
-             __builtin_cpu_supports("avx512vbmi");
+             __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("popcnt");
   }
   return false;
 #else

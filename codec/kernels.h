@@ -77,6 +77,23 @@ struct KernelOps {
   // Quoted-printable encoder for everything but the "From " look-ahead near
   // the end of the input; null where the block path encodes item by item.
   QpEncodeFn qp_encode;
+  // Decodes quoted-printable items from the start of in[0, len): "=" and
+  // two digits, the soft breaks "=" LF and "=" CR LF, and any other byte
+  // copied. Stops before an item that does not end inside in[0, len), and
+  // may stop earlier. Advances *out past what it wrote (at most one byte per
+  // byte consumed) and returns the bytes consumed. Null where the kernel has
+  // none.
+  std::size_t (*qp_decode)(const unsigned char *in, std::size_t len, unsigned char **out);
+  // Decodes whole base64 lines from the start of in[0, len): 72 or 76
+  // alphabet characters and their LF or CR LF. Stops at the first line of
+  // another kind. Advances *out by 3 bytes for every 4 characters and
+  // returns the bytes consumed. Null where the kernel has none.
+  std::size_t (*decode_lines)(const unsigned char *in, std::size_t len, unsigned char **out);
+  // Drops, in place, every CR that an LF follows in a prefix of buf[0, len)
+  // that ends before the last byte. Returns the length of that prefix and
+  // sets *kept to the bytes left of it at the front. Null where the kernel
+  // has none.
+  std::size_t (*fold_crlf)(unsigned char *buf, std::size_t len, std::size_t *kept);
 };
 inline constexpr std::size_t kSlack = 64;
 

@@ -20,6 +20,7 @@ using namespace octafold;
 // An escape needs its two bytes after the "=", kept across blocks.
 constexpr std::size_t kKeep = 2;
 constexpr std::size_t kChunkOutput = 4096;
+constexpr std::size_t kKernelChunk = 16 * 1024;
 
 // Decodes from data[0, len); returns the bytes consumed, fewer than len only
 // when an escape needs bytes of the next block. Every line end is written
@@ -27,8 +28,18 @@ constexpr std::size_t kChunkOutput = 4096;
 // out of data. Reads nothing past data[len - 1]: on the boundary path data
 // is the stream's own buffer.
 std::size_t decode_block(const unsigned char *data, std::size_t len, bool last, BlockOutput &out) {
+  const KernelOps &ops = kernel_ops();
   std::size_t i = 0;
   while (i < len) {
+    // The vector kernel takes what it can; the rest of its chunk (its last
+    // few bytes, at least) goes on below.
+    if (ops.qp_decode != nullptr) {
+      const std::size_t m = len - i < kKernelChunk ? len - i : kKernelChunk;
+      unsigned char *const start = out.room(m);
+      unsigned char *end = start;
+      i += ops.qp_decode(data + i, m, &end);
+      out.commit(static_cast<std::size_t>(end - start));
+    }
     const std::size_t n = len - i < kChunkOutput ? len - i : kChunkOutput;
     const auto *eq = static_cast<const unsigned char *>(std::memchr(data + i, '=', n));
     const std::size_t run = eq == nullptr ? n : static_cast<std::size_t>(eq - (data + i));

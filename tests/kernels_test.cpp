@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -237,6 +238,121 @@ TEST_P(KernelsTest, QpEncoderTokens) {
       }
     }
     expect_same(c, input, "tokens, round " + std::to_string(round));
+
+// ------------------------------------------------ decoder kernels
+// The vector decoders take 32-byte steps (quoted-printable) and whole lines
+// (base64); these cases put their edges at every place a step, a line or a
+// block can cut them.
+
+const Coder &coder_named(const std::string &name) {
+  static const std::vector<Coder> all = coders();
+  for (const Coder &c : all) {
+    if (name == c.name) return c;
+  }
+  throw std::invalid_argument(name);
+}
+
+// Quoted-printable text dense in escapes and soft breaks of both kinds, with
+// the malformed items mixed in that the kernel must decode like the rest.
+std::string dense_qp(std::mt19937 &rng, std::size_t n) {
+  static const char *const kItems[] = {"=D0",  "=BA", "=c3=a9", "=\n", "=\r\n", "a", " ",   "\n",
+                                       "\r\n", "=\r", "==",     "=4",  "=z1",   "x", "\x80"};
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(kItems) - 1);
+  std::string s;
+  while (s.size() < n) s += kItems[pick(rng) % 3 == 0 ? pick(rng) : pick(rng) % 5];
+  s.resize(n);
+  return s;
+}
+
+void qp_items_at_step_edges(const Coder &c) {
+  std::mt19937 rng(5);
+  const char *const pieces[] = {"=41",   "=\n",    "=\r\n",    "=\r",    "=\rA",      "==41",
+                                "=4=41", "=\n=41", "=\r\n=41", "===",    "=\n\n",     "=\r\r\n",
+                                "=",     "=4",     "=\r=0a",   "=\n=\n", "==41=\n=41"};
+  const std::size_t offsets[] = {0, 1, 29, 30, 31, 32, 33, 61, 62, 63, 64};
+  for (const std::string piece : pieces) {
+    for (const std::size_t k : offsets) {
+      const std::string head = filler(c, rng, k);
+      expect_same(c, head + piece + filler(c, rng, 40), "'" + piece + "' at " + std::to_string(k));
+      expect_same(c, head + piece, "'" + piece + "' at the end after " + std::to_string(k));
+    }
+  }
+  // Every prefix of dense text, and "=" at every place in it.
+  const std::string dense = dense_qp(rng, 100);
+  for (std::size_t n = 0; n <= dense.size(); ++n) {
+    expect_same(c, dense.substr(0, n), "dense prefix of " + std::to_string(n));
+    if (n == dense.size()) break;
+    std::string t = dense;
+    t[n] = '=';
+    expect_same(c, t, "dense with = at " + std::to_string(n));
+  }
+}
+
+// Runs only where the kernel has decoder kernels, once per kernel: the cases
+// pick their own block sizes, as a block must hold a step or a line before
+// the kernel runs at all.
+bool skip_decoder_kernels() {
+  return octafold::kernel_ops().qp_decode == nullptr ||
+         octafold::block_size() != octafold::kMaxBlock;
+}
+
+TEST_P(KernelsTest, QpDecoderItemsAtStepEdges) {
+  if (skip_decoder_kernels()) GTEST_SKIP() << "no decoder kernels, or not the full block";
+  const Coder &c = coder_named("fromqp");
+  for (const std::size_t block : {40U, 97U, 0U}) {
+    octafold::set_block_size(block != 0 ? block : octafold::kMaxBlock);
+    SCOPED_TRACE("block " + std::to_string(octafold::block_size()));
+    qp_items_at_step_edges(c);
+  }
+}
+
+// `lines` lines of `width` random alphabet characters, each ended by `eol`.
+std::string b64_lines(std::mt19937 &rng, std::size_t lines, std::size_t width,
+                      const std::string &eol) {
+  std::string s;
+  for (std::size_t l = 0; l < lines; ++l) s += random_bytes(rng, width, kB64Alphabet, 1.0) + eol;
+  return s;
+}
+
+void base64_lines_of_every_layout() {
+  const Coder *const both[] = {&coder_named("from64"), &coder_named("from64 portable")};
+  std::mt19937 rng(6);
+  for (const Coder *c : both) {
+    for (const std::size_t width : {68U, 71U, 72U, 73U, 76U, 77U, 80U}) {
+      for (const std::string eol : {"\n", "\r\n", "\r", " \n"}) {
+        const std::string text = b64_lines(rng, 5, width, eol);
+        const std::string what =
+            "width " + std::to_string(width) + ", eol of " + std::to_string(eol.size());
+        expect_same(*c, text + "QUI=\n", what);
+        expect_same(*c, text.substr(0, text.size() - 40), what + ", cut");
+      }
+    }
+    // Layouts changing from line to line.
+    std::uniform_int_distribution<int> coin(0, 3);
+    std::string mixed;
+    for (int l = 0; l < 60; ++l) {
+      mixed += b64_lines(rng, 1, coin(rng) < 2 ? 72 : 76, coin(rng) < 2 ? "\n" : "\r\n");
+    }
+    expect_same(*c, mixed, "mixed layouts");
+  }
+  // One damaged byte at every place of the second line and its line ends.
+  const char faults[] = {'=', ' ', '\x80', '-', '\n'};
+  for (const std::string eol : {"\n", "\r\n"}) {
+    const std::string text = b64_lines(rng, 4, 72, eol);
+    for (std::size_t p = 72; p < 2 * (72 + eol.size()) + 2; ++p) {
+      std::string t = text;
+      t[p] = faults[p % std::size(faults)];
+      expect_same(*both[0], t, "damage at " + std::to_string(p));
+    }
+  }
+}
+
+TEST_P(KernelsTest, Base64LinesOfEveryLayout) {
+  if (skip_decoder_kernels()) GTEST_SKIP() << "no decoder kernels, or not the full block";
+  for (const std::size_t block : {80U, 147U, 0U}) {
+    octafold::set_block_size(block != 0 ? block : octafold::kMaxBlock);
+    SCOPED_TRACE("block " + std::to_string(octafold::block_size()));
+    base64_lines_of_every_layout();
   }
 }
 

@@ -208,10 +208,12 @@ TEST(Fromqp, DecodesTheStreamPath) {
           {"run of LFs", "\n\n\n", "\n\n\n"},
           {"NUL is copied", "a\0b\n"s, "a\0b\n"s},
           {"lines beginning with dashes are data", "--XYZ\n-a=41\n", "--XYZ\n-aA\n"},
-          // "=" CR LF is a soft line break as "=" LF is; a CR elsewhere is
-          // data, so an escape may still take it as a digit.
+          // "=" CR LF is a soft break too; a CR without its LF is a digit.
           {"= CR LF is a soft break", "a=\r\nb", "ab"},
           {"= CR LF, then LF", "=\r\n\n", "\n"},
+          {"= CR, then a digit", "=\rA", "\xfa"},
+          {"= CR at end of input", "a=\r", "a\xff"},
+          {"= CR CR LF", "=\r\r\n", "\xff\n"},
           {"equals at end of input", "=", "\xff"},
           {"equals and one digit at end of input", "=A", "\xff"},
           {"LF taken as the second digit", "=4\nx", "\xffx"},

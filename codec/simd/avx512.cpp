@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 
+#include "avx2_decoders.h"
 #include "kernels.h"
 #include "scalar.h"
 #include "tables.h"
@@ -125,7 +126,9 @@ OCTAFOLD_AVX512 std::size_t expand_lf(const unsigned char *in, std::size_t len,
   return static_cast<std::size_t>(out - start) + scalar::expand_lf(in + i, len - i, out);
 }
 
-constexpr KernelOps kAvx512 = {encode_lines, decode_run, expand_lf, qp_plain_run, qp_encode_avx2};
+// No AVX-512 quoted-printable or line-decoding kernels yet: those of AVX2 serve.
+constexpr KernelOps kAvx512 = {encode_lines, decode_run, expand_lf, qp_plain_run, qp_encode_avx2,
+                               avx2::qp_decode, avx2::decode_lines, avx2::fold_crlf};
 
 }  // namespace
 
