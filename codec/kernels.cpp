@@ -12,8 +12,14 @@ void encode_lines_portable(const unsigned char *in, std::size_t lines, char *out
   }
 }
 
-constexpr KernelOps kPortable = {encode_lines_portable, scalar::decode_groups, scalar::expand_lf,
-                                 scalar::qp_plain_run, nullptr, nullptr, nullptr, nullptr};
+constexpr KernelOps kPortable = {encode_lines_portable,
+                                 scalar::decode_groups,
+                                 scalar::expand_lf,
+                                 scalar::qp_plain_run,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr};
 
 bool cpu_has(Kernel k) {
 #if defined(__x86_64__) || defined(__i386__)
@@ -60,8 +66,9 @@ struct Selection {
 constinit Selection g_selection{Kernel::portable, nullptr};
 
 // Per thread, so that a test that shrinks it does not race with coders
-// running in other threads.
-constinit thread_local std::size_t t_block = kMaxBlock;
+// running in other threads. Initial-exec: eight bytes of static TLS, so the
+// shared library needs no __tls_get_addr from the dynamic loader.
+constinit thread_local std::size_t t_block [[gnu::tls_model("initial-exec")]] = kMaxBlock;
 
 // Chosen at the first use, which may come from another static initializer;
 // only tests change it afterwards.

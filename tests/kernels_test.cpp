@@ -238,6 +238,8 @@ TEST_P(KernelsTest, QpEncoderTokens) {
       }
     }
     expect_same(c, input, "tokens, round " + std::to_string(round));
+  }
+}
 
 // ------------------------------------------------ decoder kernels
 // The vector decoders take 32-byte steps (quoted-printable) and whole lines
