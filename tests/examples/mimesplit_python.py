@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """mimesplit against Python's email package, part by part.
 
-Usage: mimesplit_python.py MIMESPLIT [--corpus DIR] [--decoder-mends auto|yes|no] [-v]
+Usage: mimesplit_python.py MIMESPLIT [--corpus DIR] [-v]
 
 Runs `mimesplit -n` over the messages of Python's own test_email corpus (as
 they are and in CR LF) and over messages built here with the email package (nested multiparts,
@@ -13,18 +13,10 @@ decoded bytes, and the file name where Python's is one mimesplit keeps as
 it is. Every allowed difference is a rule in RULES with its reason; any
 other difference fails.
 
---decoder-mends says whether the library's decoders already have the mends
-of the companion decoder issue (QP "=" CR LF soft breaks, the line end
-before a boundary never written, a "-" at a line start ending a short
-base64 group). "auto" (the default) finds out with three small probe
-messages; the rules those mends make obsolete are allowed only while the
-mend is missing. "yes" requires all three.
-
 Exit status 0 when everything matches or differs only as allowed, 1 on any
 other difference, 77 (skipped) when the corpus is not installed.
 """
 import argparse
-import binascii
 import email
 import email.charset
 import email.errors
@@ -91,17 +83,7 @@ RULES = {
     "encoding-comment": "Python decodes only when Content-Transfer-Encoding is exactly the "
                         "name; mimesplit reads the token (RFC 2045 section 6.1 allows "
                         "comments and blanks around it)",
-    # Differences the companion decoder mends remove (allowed only while missing).
-    "mend5-qp-crlf-soft-break": "without decoder mend 5, '=' CR LF is no soft line break "
-                                "and decodes to one byte 0xFF",
-    "mend6-line-end-before-boundary": "without decoder mend 6, a QP part keeps the CR of "
-                                      "the CR LF before its boundary line, or the whole "
-                                      "line end when its last line begins with '-'",
-    "mend7-short-group": "without decoder mend 7, a short base64 group takes its missing "
-                         "characters from the boundary line, which is then not seen",
 }
-MEND_RULES = {5: "mend5-qp-crlf-soft-break", 6: "mend6-line-end-before-boundary",
-              7: "mend7-short-group"}
 
 B64_ALPHABET = set(b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
 
@@ -218,26 +200,7 @@ def run_mimesplit(binary, path, out_dir):
     return r.returncode, r.stderr.decode("utf-8", "replace"), leaves
 
 
-def qp_mend_explains(py, ms, mends, used):
-    """Whether a QP part differs only as the missing mends 5 and 6 make it."""
-    expected = py.data
-    if 5 not in mends and b"=\r\n" in py.raw:
-        # "=" CR LF is read as a malformed escape "=HH", which gives 0xFF.
-        expected = binascii.a2b_qp(re.sub(rb"=\r\n", b"=FF", py.raw))
-    if expected == ms.data:
-        used.add(MEND_RULES[5])
-        return True
-    if 6 not in mends:
-        for tail in (b"\r", b"\n", b"\r\n"):
-            if ms.data == expected + tail:
-                used.add(MEND_RULES[6])
-                if expected is not py.data:
-                    used.add(MEND_RULES[5])
-                return True
-    return False
-
-
-def leaf_explained(py, ms, mends, used):
+def leaf_explained(py, ms, used):
     """Whether this pair of leaves agrees, or differs only as rules allow
     (added to `used`): type, encoding and bytes each on their own."""
     if py.ctype != ms.ctype:
@@ -250,15 +213,14 @@ def leaf_explained(py, ms, mends, used):
         used.add("encoding-comment")
     if py.data is ANY or py.data == ms.data:
         return True
-    rule = data_rule(py, ms, mends, used)
+    rule = data_rule(py, ms)
     if rule:
         used.add(rule)
     return rule is not None
 
 
-def data_rule(py, ms, mends, used):
-    """The rule that allows the decoded bytes to differ, "" when the mend
-    rules already said so, None when none does."""
+def data_rule(py, ms):
+    """The rule that allows the decoded bytes to differ, None when none does."""
     raw = py.raw or b""
     if py.data.startswith(b"From ") and py.data.split(b"\n", 1)[-1] == ms.data:
         return "misplaced-envelope"
@@ -272,14 +234,12 @@ def data_rule(py, ms, mends, used):
         if (any(c not in B64_ALPHABET for c in stripped) or len(letters) % 4 != 0
                 or b"=" in stripped):
             return "base64-legacy"
-    if ms.encoding == "quoted-printable" and qp_mend_explains(py, ms, mends, used):
-        return ""
     if ms.encoding == "quoted-printable" and re.search(rb"=(?![0-9A-Fa-f]{2}|\r?\n|$)", raw):
         return "qp-legacy"
     return None
 
 
-def compare(label, data, binary, mends, tally, verbose):
+def compare(label, data, binary, tally, verbose):
     """Compares one message; returns a list of unexplained differences."""
     msg = email.message_from_bytes(data, policy=COMPAT32)
     used = set()
@@ -305,15 +265,7 @@ def compare(label, data, binary, mends, tally, verbose):
         used.discard("defective-multipart")
         used.add("prefix-boundary")
         py = ms = []  # parted differently by design: only the status is held
-    short = [p for p in py if p.encoding == "base64" and isinstance(p.raw, bytes)
-             and len(bytes(c for c in p.raw if not chr(c).isspace())) % 4]
-    if 7 not in mends and short:
-        # The short group reads into the boundary line: from that part on,
-        # the message is parted differently, and it may end in status 1.
-        used.add(MEND_RULES[7])
-        cut = py.index(short[0])
-        py, ms = py[:cut], ms[:cut]
-    elif status == 1:
+    if status == 1:
         no_close = any(isinstance(d, email.errors.CloseBoundaryNotFoundDefect)
                        for part in msg.walk() for d in part.defects)
         defective = next((i for i, p in enumerate(py) if p.raw == "defective"), None)
@@ -330,7 +282,7 @@ def compare(label, data, binary, mends, tally, verbose):
     else:
         taken = set()
         for i, (a, b) in enumerate(zip(py, ms)):
-            agrees = leaf_explained(a, b, mends, used)
+            agrees = leaf_explained(a, b, used)
             # A name is kept as it came unless it is unsafe or already taken.
             if kept_as_is(a.name) and a.name not in taken and a.name != b.name:
                 agrees = False
@@ -470,35 +422,10 @@ def built_messages(rng):
     return out
 
 
-def probe_mends(binary):
-    """The decoder mends the library has, found on three small messages."""
-    probes = {
-        5: (b"Content-Transfer-Encoding: quoted-printable\r\n\r\nlong=\r\nline\r\n",
-            lambda parts: parts == [b"longline\r\n"]),
-        6: (b"Content-Type: multipart/mixed; boundary=b\n\n--b\n"
-            b"Content-Transfer-Encoding: quoted-printable\n\n-x\n--b--\n",
-            lambda parts: parts == [b"-x"]),
-        7: (b"Content-Type: multipart/mixed; boundary=b\n\n--b\n"
-            b"Content-Transfer-Encoding: base64\n\nQUJDRA\n--b\n\nsecond part\n--b--\n",
-            lambda parts: len(parts) == 2 and parts[1] == b"second part"),
-    }
-    found = set()
-    for mend, (data, good) in probes.items():
-        with tempfile.TemporaryDirectory() as d:
-            path = os.path.join(d, "m")
-            with open(path, "wb") as f:
-                f.write(data)
-            _, _, leaves = run_mimesplit(binary, path, os.path.join(d, "p"))
-            if good([leaf.data for leaf in leaves]):
-                found.add(mend)
-    return found
-
-
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("mimesplit")
     ap.add_argument("--corpus")
-    ap.add_argument("--decoder-mends", choices=("auto", "yes", "no"), default="auto")
     ap.add_argument("-v", "--verbose", action="store_true")
     args = ap.parse_args()
     corpus = args.corpus
@@ -511,14 +438,6 @@ def main():
     if corpus is None or not os.path.isdir(corpus):
         print("SKIP: Python's test_email corpus is not installed (module test.test_email)")
         return SKIP
-    detected = probe_mends(args.mimesplit)
-    mends = {"auto": detected, "yes": {5, 6, 7}, "no": set()}[args.decoder_mends]
-    missing_mends = args.decoder_mends == "yes" and detected != mends
-    if missing_mends:
-        print("FAIL: decoder mends missing: %s" % sorted(mends - detected))
-    print("decoder mends in the library: %s; allowed while missing: %s" % (
-        sorted(detected) or "none", ", ".join(MEND_RULES[m] for m in (5, 6, 7) if m not in mends)
-        or "nothing"))
 
     messages = []
     for name in sorted(os.listdir(corpus)):
@@ -533,12 +452,12 @@ def main():
     tally = {}
     failed = 0
     for label, data in messages:
-        failed += bool(compare(label, data, args.mimesplit, mends, tally, args.verbose))
+        failed += bool(compare(label, data, args.mimesplit, tally, args.verbose))
     print("%d messages, %d with unexplained differences" % (len(messages), failed))
     for rule in sorted(tally):
         print("  allowed %s (%d): %s\n      %s" % (rule, len(tally[rule]),
                                                ", ".join(tally[rule]), RULES[rule]))
-    return 1 if failed or missing_mends else 0
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
