@@ -80,10 +80,12 @@ OCTAFOLD_AVX2 void encode_lines(const unsigned char *in, std::size_t lines, char
     const __m256i tails = encode_groups<0>(_mm256_inserti128_si256(
         _mm256_castsi128_si256(line_tails(in)), line_tails(in + 2 * kLineBytes), 1));
     const __m128i t01 = _mm256_castsi256_si128(tails), t23 = _mm256_extracti128_si256(tails, 1);
+    // Unaligned 8-byte stores: _mm_storeh_pd would assume an aligned double.
     _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 64), t01);
-    _mm_storeh_pd(reinterpret_cast<double *>(out + kOut + 64), _mm_castsi128_pd(t01));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out + kOut + 64), _mm_unpackhi_epi64(t01, t01));
     _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 2 * kOut + 64), t23);
-    _mm_storeh_pd(reinterpret_cast<double *>(out + 3 * kOut + 64), _mm_castsi128_pd(t23));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 3 * kOut + 64),
+                     _mm_unpackhi_epi64(t23, t23));
     for (std::size_t k = 0; k < 4; ++k) out[k * kOut + kLineChars] = '\n';
   }
   for (std::size_t l = lines / 4 * 4; l < lines; ++l, in += kLineBytes, out += kOut) {
