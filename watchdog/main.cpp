@@ -38,6 +38,8 @@ namespace {
 constexpr int kStatusFailure = 1;
 constexpr int kStatusIdle = 0;
 constexpr std::size_t kMsgSize = 512;  // failure texts, terminating NUL included
+// How long the idle message may wait for a reader that has stopped reading.
+constexpr unsigned kMessageSeconds = 1;
 constexpr char kDefaultName[] = "idlewatch";
 
 // Shared with the handlers. app_pid is written once, with SIGCHLD blocked,
@@ -248,6 +250,15 @@ int seconds_left(const timeval &start, int maxidle) {
   collect_ended_children();
   if (app_running == 0) pass_on_exit_status();
   shield_from_stderr_faults();
+  // A reader that keeps standard error open but has stopped reading (a full
+  // pipe) would block the message for good. The timer's SIGALRM, whose
+  // handler is installed without SA_RESTART, ends such a write after
+  // kMessageSeconds, and the application is stopped all the same.
+  alarm(kMessageSeconds);
+  sigset_t alrm;
+  sigemptyset(&alrm);
+  sigaddset(&alrm, SIGALRM);
+  sigprocmask(SIG_UNBLOCK, &alrm, nullptr);
   std::fprintf(stderr, "\nMAX IDLE TIME REACHED.\n");
   kill(app_pid, SIGINT);
   std::exit(kStatusIdle);

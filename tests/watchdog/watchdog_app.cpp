@@ -18,6 +18,7 @@
 //   one-process       become the user nobody (65534), allowed one process only
 //   stderr PATH       open PATH for writing as descriptor 2
 //   stderr-no-reader  make descriptor 2 a pipe whose reader has gone; SIGPIPE default
+//   stderr-stalled    make descriptor 2 a full pipe whose reader stays open and never reads
 //   tty PATH          start a session with terminal PATH as its controlling
 //                     terminal, on descriptors 0 and 2 (1 is left alone)
 //   tostop            set tostop on the terminal on descriptor 2
@@ -249,6 +250,19 @@ int main(int argc, char *argv[]) {
       close(ends[0]);
       replace_stderr(ends[1]);
       catch_signal(SIGPIPE, SIG_DFL);
+    } else if (action == "stderr-stalled") {
+      int ends[2];
+      if (pipe(ends) != 0) die("pipe failed");
+      // The reader stays open in this process and what it execs, unread.
+      const int flags = fcntl(ends[1], F_GETFL);
+      fcntl(ends[1], F_SETFL, flags | O_NONBLOCK);
+      static const char kFill[4096] = {};
+      while (write(ends[1], kFill, sizeof kFill) > 0) {
+      }
+      while (write(ends[1], kFill, 1) > 0) {
+      }
+      fcntl(ends[1], F_SETFL, flags);
+      replace_stderr(ends[1]);
     } else if (action == "tty") {
       take_terminal(word());
     } else if (action == "tostop") {

@@ -169,8 +169,9 @@ TEST(IdlewatchTerminal, KeyboardSignalsAreTheApplicationsToDecide) {
   }
 }
 
-// Standard error a pipe whose reader has gone, or a full device: every
-// message fails, and each run still ends as if it had been written.
+// Standard error a pipe whose reader has gone or has stopped reading, or a
+// full device: every message fails, and each run still ends as if it had
+// been written.
 TEST(IdlewatchStderr, UnwritableMessagesChangeNothing) {
   struct Case {
     const char *name;
@@ -190,6 +191,7 @@ TEST(IdlewatchStderr, UnwritableMessagesChangeNothing) {
   const std::vector<Case> cases = {
       {"idle stop, no reader", launch({"stderr-no-reader"}, "1", idle), 0, true},
       {"idle stop, full device", launch({"stderr", "/dev/full"}, "1", idle), 0, true},
+      {"idle stop, reader stalled", launch({"stderr-stalled"}, "1", idle), 0, true},
       {"exec failure, no reader", failing({"stderr-no-reader"}, {"/nonexistent/application"}), 1,
        false},
       {"exec failure, full device", failing({"stderr", "/dev/full"}, {"/nonexistent/application"}),
