@@ -3,7 +3,6 @@
 // last, shorter line is padded here.
 #include <cstring>
 
-#include "block_io.h"
 #include "kernels.h"
 #include "octafold.h"
 #include "scalar.h"
@@ -15,32 +14,11 @@ using namespace octafold;
 // Input bytes in hand: a partial line kept from the last block, then the
 // (in portable mode, expanded) new block.
 constexpr std::size_t kCarry = kLineBytes;
-constexpr std::size_t kLinesSize = kCarry + 2 * kMaxBlock + kSlack;
-
-// Encodes the whole lines of data[0, len) and returns the bytes used.
-std::size_t encode_lines(const unsigned char *data, std::size_t len, BlockOutput &out) {
-  // Small pieces, so that the output buffer fills up before each flush:
-  // fewer, fuller writes.
-  constexpr std::size_t kLinesPerFlush = 64;
-  static_assert(kLinesPerFlush * (kLineChars + 1) < BlockOutput::kSize / 8);
-  const KernelOps &ops = kernel_ops();
-  std::size_t lines = len / kLineBytes;
-  const unsigned char *p = data;
-  while (lines != 0) {
-    const std::size_t n = lines < kLinesPerFlush ? lines : kLinesPerFlush;
-    ops.encode_lines(p, n, reinterpret_cast<char *>(out.room(n * (kLineChars + 1))));
-    out.commit(n * (kLineChars + 1));
-    p += n * kLineBytes;
-    lines -= n;
-  }
-  return static_cast<std::size_t>(p - data);
-}
 
 // The last line: fewer than kLineBytes bytes, the final group padded with
-// "=" when it is short. Nothing at all for no bytes.
-void encode_last_line(const unsigned char *data, std::size_t len, BlockOutput &out) {
-  if (len == 0) return;
-  auto *line = reinterpret_cast<char *>(out.room(kLineChars + 1));
+// "=" when it is short. Nothing at all for no bytes. Returns the length.
+std::size_t encode_last_line(const unsigned char *data, std::size_t len, char *line) {
+  if (len == 0) return 0;
   std::size_t chars = 0;
   for (std::size_t i = 0; i + 3 <= len; i += 3, chars += 4) {
     scalar::encode_group(data + i, line + chars);
@@ -56,30 +34,47 @@ void encode_last_line(const unsigned char *data, std::size_t len, BlockOutput &o
     chars += 4;
   }
   line[chars] = '\n';
-  out.commit(chars + 1);
+  return chars + 1;
+}
+
+// Plain input is read two blocks at a time, portable input a block at a
+// time and expanded to at most twice that; the lines of each read go out
+// with one fwrite. Against block-sized reads and a BlockOutput (whose
+// fwrites the stream splits in two) that is half the reads and a third of
+// the writes, and input and output together still fit the second level
+// cache.
+constexpr std::size_t kHeld = kCarry + 2 * kMaxBlock;
+constexpr std::size_t kOut = kHeld / kLineBytes * (kLineChars + 1) + kLineChars + 1 + kSlack;
+
+void encode_blocks(FILE *in, FILE *out, bool portable) {
+  unsigned char raw[kMaxBlock + kSlack] = {};  // portable input before expansion
+  unsigned char data[kHeld + kSlack] = {};
+  char lines[kOut] = {};
+  const KernelOps &ops = kernel_ops();
+  std::size_t held = 0;  // bytes of a partial line at the front of `data`
+  bool ended = false;
+  while (!ended) {
+    const std::size_t want = portable ? block_size() : 2 * block_size();
+    const std::size_t got = std::fread(portable ? raw : data + held, 1, want, in);
+    ended = got < want;  // as with BlockInput, a short read is the end
+    held += portable ? ops.expand_lf(raw, got, data + held) : got;
+    const std::size_t n = held / kLineBytes;
+    ops.encode_lines(data, n, lines);
+    std::size_t len = n * (kLineChars + 1);
+    std::size_t used = n * kLineBytes;
+    if (ended) {
+      len += encode_last_line(data + used, held - used, lines + len);
+      used = held;
+    }
+    if (len != 0) std::fwrite(lines, 1, len, out);
+    std::memmove(data, data + used, held - used);
+    held -= used;
+  }
 }
 
 }  // namespace
 
 extern "C" void to64(FILE *in, FILE *out, int portable) {
-  BlockOutput output(out);
-  if (portable) {
-    BlockInput<0> input(in);
-    unsigned char lines[kLinesSize] = {};
-    std::size_t held = 0;  // bytes of a partial line at the front of `lines`
-    while (input.refill(input.size())) {
-      held += kernel_ops().expand_lf(input.data(), input.size(), lines + held);
-      const std::size_t used = encode_lines(lines, held, output);
-      std::memmove(lines, lines + used, held - used);
-      held -= used;
-    }
-    encode_last_line(lines, held, output);
-  } else {
-    BlockInput<kCarry> input(in);
-    std::size_t used = 0;
-    while (input.refill(used)) used = encode_lines(input.data(), input.size(), output);
-    encode_last_line(input.data(), input.size(), output);
-  }
-  output.finish();
+  encode_blocks(in, out, portable != 0);
   fflush(out);
 }

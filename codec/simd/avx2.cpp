@@ -30,15 +30,14 @@ OCTAFOLD_AVX2 inline __m256i encode_groups(__m256i v) {
   const __m256i t2 = _mm256_and_si256(v, _mm256_set1_epi32(0x003f03f0));
   const __m256i t3 = _mm256_mullo_epi16(t2, _mm256_set1_epi32(0x01000010));
   const __m256i sextets = _mm256_or_si256(t1, t3);
-  // 0..25 -> 13, 26..51 -> 0, 52..63 -> 1..12: an index into the offsets.
-  __m256i idx = _mm256_subs_epu8(sextets, _mm256_set1_epi8(51));
-  const __m256i upper = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), sextets);
-  idx = _mm256_or_si256(idx, _mm256_and_si256(upper, _mm256_set1_epi8(13)));
+  // 0..25 -> 0, 26..51 -> 1, 52..63 -> 2..13: an index into the offsets.
+  const __m256i idx = _mm256_sub_epi8(_mm256_subs_epu8(sextets, _mm256_set1_epi8(51)),
+                                      _mm256_cmpgt_epi8(sextets, _mm256_set1_epi8(25)));
   const __m256i offsets =
-      _mm256_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-                       '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0,
+      _mm256_setr_epi8('A', 'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                       '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 0, 0, 'A',
                        'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-                       '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
+                       '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 0, 0);
   return _mm256_add_epi8(sextets, _mm256_shuffle_epi8(offsets, idx));
 }
 
