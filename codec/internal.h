@@ -55,6 +55,14 @@ struct QpState {
 bool fromqp_step(QpState &s, std::FILE *in, std::FILE *out, const char *const *boundaries,
                  int *count);
 
+// The step for a line that begins with "-" at a line start, read already:
+// `n` bytes (at most kLineBufferSize - 1, up to and including its LF) and a
+// NUL, as read_dash_line leaves them. Its bytes go to `sink`. Returns false
+// on a boundary line, with the held line end dropped.
+using ByteSink = void (*)(void *ctx, unsigned char c);
+bool fromqp_line(QpState &s, const char *line, std::size_t n, ByteSink sink, void *ctx,
+                 const char *const *boundaries, int *count);
+
 }  // namespace ref
 }  // namespace octafold
 

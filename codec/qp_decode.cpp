@@ -11,6 +11,7 @@
 #include "internal.h"
 #include "kernels.h"
 #include "octafold.h"
+#include "simd/avx2_decoders.h"
 #include "tables.h"
 
 namespace {
@@ -76,6 +77,28 @@ std::size_t before_line_end(const unsigned char *data, std::size_t n) {
   return n;
 }
 
+// find_dash_line, with the AVX2 search where the kernel is AVX2's: text
+// has many "-", and memchr starts over at every one.
+std::size_t next_dash_line(const unsigned char *data, std::size_t n) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (kernel_ops().qp_decode == avx2::qp_decode) return avx2::find_dash_line(data, n);
+#endif
+  return find_dash_line(data, n);
+}
+
+// A dash line that the buffered bytes hold whole, the read_dash_line would
+// read: up to its LF or kLineBufferSize - 1 bytes. 0 when more bytes are
+// needed first.
+std::size_t whole_dash_line(const unsigned char *data, std::size_t size) {
+  constexpr auto most = static_cast<std::size_t>(kLineBufferSize - 1);
+  const std::size_t n = size < most ? size : most;
+  const auto *lf = static_cast<const unsigned char *>(std::memchr(data, '\n', n));
+  if (lf != nullptr) return static_cast<std::size_t>(lf - data) + 1;
+  return n == most ? n : 0;
+}
+
+void put_to_block(void *ctx, unsigned char c) { static_cast<BlockOutput *>(ctx)->put(c); }
+
 // With a boundary list: the block routine over PartInput's bytes up to the
 // next "-" after an LF or the buffer's end, less the line end there, which
 // is held; the byte-wise steps of ref::fromqp for an escape cut by the
@@ -99,7 +122,7 @@ void fromqp_bounded(FILE *in, FILE *out, const char *const *boundaries, int *cou
           output.put('\n');
           s.held = 0;
         }
-        const std::size_t cut = find_dash_line(data, n);
+        const std::size_t cut = next_dash_line(data, n);
         const std::size_t end = before_line_end(data, cut);
         used = decode_block(data, end, false, output);
         if (used == end && end < cut) {
@@ -115,7 +138,23 @@ void fromqp_bounded(FILE *in, FILE *out, const char *const *boundaries, int *cou
           input.consume(cut);
           continue;
         }
+        if (used + 1 == end && data[used] == '=' && data[cut - 1] == '\n') {
+          // "=" and the held line end: a soft line break ("=" LF or "=" CR
+          // LF) before a dash line, as the byte-wise step reads it.
+          s.line_start = true;
+          input.consume(cut);
+          continue;
+        }
         if (used == 0 && cut == n && input.extend()) continue;
+      } else if (const std::size_t line_len = whole_dash_line(data, input.size())) {
+        // The byte-wise step for the dash line, on the buffered bytes: no
+        // seek back and no read of the stream for it.
+        char line[kLineBufferSize];
+        std::memcpy(line, data, line_len);
+        line[line_len] = '\0';
+        input.consume(line_len);
+        if (!ref::fromqp_line(s, line, line_len, put_to_block, &output, boundaries, count)) break;
+        continue;
       }
       if (used != 0) {
         s.line_start = data[used - 1] == '\n';

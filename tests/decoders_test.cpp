@@ -3,6 +3,7 @@
 // the byte-wise decoders on every kind of stream and buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -197,5 +198,37 @@ TEST(DecodersDifferential, From64) {
 }
 
 TEST(DecodersDifferential, Fromqp) { differential(qp_public, qp_ref, true, 0, 2000U); }
+
+// Parts longer than the in-place path's 64 KiB blocks, dense with dash lines,
+// soft breaks and escapes right before them and boundary lines, so that block
+// edges fall on each: a dash line is decoded from the block or, cut by its
+// end, by the byte-wise step.
+TEST(DecodersDifferential, FromqpAcrossBlocks) {
+  static const std::vector<std::string> lines = {"-x\n", "abc=\n", "=41=\r\n", "--a\n", "q=C3=A9\n",
+                                                 "-=4",  "=\n",    "---\n",    "\r\n",  "-\n"};
+  std::mt19937 rng(3000U);
+  std::uniform_int_distribution<std::size_t> pick(0, lines.size() - 1), run(0, 300);
+  for (int round = 0; round < 4; ++round) {
+    std::string text;
+    // Three parts of about 70 KiB, the first two closed by boundary lines.
+    for (std::size_t end = 70 * 1024; end <= 210 * 1024; end += 70 * 1024) {
+      while (text.size() < end) {
+        text += std::string(run(rng) == 0 ? 250 : run(rng) % 40, 'p');
+        text += lines[pick(rng)];
+      }
+      if (end < 210 * 1024) text += round % 2 == 0 ? "\n--b\n" : "\r\n--c\n";
+    }
+    const std::vector<const char *> list = {"--b", "--c"};
+    const Outcome want = decode_parts({Kind::memory, 0}, text, qp_ref, list, 2, 0, 3);
+    ASSERT_EQ(std::count(want.out.begin(), want.out.end(), '|'), 3);
+    ASSERT_GT(want.out.size(), 150 * 1024);
+    const std::vector<streams::Setup> setups = {
+        {Kind::file, 0}, {Kind::memory, 0}, {Kind::file, 7}};
+    for (const streams::Setup &setup : setups) {
+      const Outcome got = decode_parts(setup, text, qp_public, list, 2, 0, 3);
+      EXPECT_TRUE(got == want) << "round " << round << " on " << streams::name(setup.kind);
+    }
+  }
+}
 
 }  // namespace

@@ -20,10 +20,15 @@ int escaped_byte(int high, int low) {
   return octafold::qp_escaped_byte(digit(high), digit(low));
 }
 
-void put_held(QpState &s, FILE *out) {
-  if (s.held == 2) putc('\r', out);
-  if (s.held != 0) putc('\n', out);
+template <typename Put>
+void put_held(QpState &s, Put put) {
+  if (s.held == 2) put('\r');
+  if (s.held != 0) put('\n');
   s.held = 0;
+}
+
+void put_held(QpState &s, FILE *out) {
+  put_held(s, [out](int c) { putc(c, out); });
 }
 
 // Decodes one line read on the boundary path: `n` bytes, of which the C
@@ -31,7 +36,8 @@ void put_held(QpState &s, FILE *out) {
 // escape cut by the end of the buffer writes nothing. The line's own line
 // end is held, as on the stream path, and so is a CR that ends a piece cut
 // at the buffer size: its LF may come next.
-void decode_line(QpState &s, const char *line, std::size_t n, FILE *out) {
+template <typename Put>
+void decode_line(QpState &s, const char *line, std::size_t n, Put put) {
   const std::size_t len = std::strlen(line);
   for (const char *p = line; *p != '\0';) {
     if (*p == '=') {
@@ -43,7 +49,7 @@ void decode_line(QpState &s, const char *line, std::size_t n, FILE *out) {
       } else if (p[2] == '\0') {
         break;
       } else {
-        putc(escaped_byte(static_cast<unsigned char>(p[1]), static_cast<unsigned char>(p[2])), out);
+        put(escaped_byte(static_cast<unsigned char>(p[1]), static_cast<unsigned char>(p[2])));
         p += 3;
       }
     } else if (*p == '\n') {
@@ -56,7 +62,7 @@ void decode_line(QpState &s, const char *line, std::size_t n, FILE *out) {
       s.cr = true;
       ++p;
     } else {
-      putc(static_cast<unsigned char>(*p++), out);
+      put(static_cast<unsigned char>(*p++));
     }
   }
 }
@@ -64,6 +70,16 @@ void decode_line(QpState &s, const char *line, std::size_t n, FILE *out) {
 }  // namespace
 
 namespace octafold::ref {
+
+bool fromqp_line(QpState &s, const char *line, std::size_t n, ByteSink sink, void *ctx,
+                 const char *const *boundaries, int *count) {
+  // The line end before a boundary line belongs to it (RFC 2046).
+  if (octafold::ends_part(line, boundaries, count)) return false;
+  const auto put = [sink, ctx](int c) { sink(ctx, static_cast<unsigned char>(c)); };
+  put_held(s, put);
+  decode_line(s, line, n, put);
+  return true;
+}
 
 bool fromqp_step(QpState &s, FILE *in, FILE *out, const char *const *boundaries, int *count) {
   const int c = getc(in);
@@ -79,11 +95,9 @@ bool fromqp_step(QpState &s, FILE *in, FILE *out, const char *const *boundaries,
     s.cr = false;
     char line[octafold::kLineBufferSize];
     const std::size_t n = octafold::read_dash_line(in, line);
-    // The line end before a boundary line belongs to it (RFC 2046).
-    if (octafold::ends_part(line, boundaries, count)) return false;
-    put_held(s, out);
-    decode_line(s, line, n, out);
-    return true;  // a line start again, even after a cut line
+    const ByteSink sink = [](void *ctx, unsigned char b) { putc(b, static_cast<FILE *>(ctx)); };
+    // A line start again after a line that is text, even after a cut line.
+    return fromqp_line(s, line, n, sink, out, boundaries, count);
   }
   if (s.cr) {
     s.cr = false;

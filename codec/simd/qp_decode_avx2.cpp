@@ -113,6 +113,19 @@ OCTAFOLD_AVX2_QP std::size_t qp_decode(const unsigned char *in, std::size_t len,
   return i + static_cast<std::size_t>(__builtin_popcount(carry));
 }
 
+OCTAFOLD_AVX2_QP std::size_t find_dash_line(const unsigned char *data, std::size_t n) {
+  std::size_t i = 1;
+  // Byte p of a step is a "-" and the byte before it an LF.
+  for (; i + 32 <= n; i += 32) {
+    const std::uint32_t at = mask_of(load32(data + i), '-') & mask_of(load32(data + i - 1), '\n');
+    if (at != 0) return i + static_cast<unsigned>(__builtin_ctz(at));
+  }
+  for (; i < n; ++i) {
+    if (data[i] == '-' && data[i - 1] == '\n') return i;
+  }
+  return n;
+}
+
 }  // namespace octafold::avx2
 
 #endif
