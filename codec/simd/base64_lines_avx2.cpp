@@ -13,10 +13,6 @@
 namespace octafold::avx2 {
 namespace {
 
-OCTAFOLD_AVX2_LINES inline __m256i load32(const unsigned char *p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-
 // Sextet values of 32 characters by two nibble lookups (after W. Muła and
 // D. Lemire): a character is in the alphabet when the class bits of its low
 // and of its high nibble share none. `bad` collects the shared bits, so it

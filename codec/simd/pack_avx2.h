@@ -1,5 +1,6 @@
-// Byte packing for the AVX2 decoder kernels: the bytes of a vector that a
-// mask keeps, moved to the front, eight at a time through a shuffle table.
+// Loads and byte packing for the AVX2 decoder kernels: the bytes of a vector
+// that a mask keeps, moved to the front, eight at a time through a shuffle
+// table.
 #ifndef OCTAFOLD_SIMD_PACK_AVX2_H
 #define OCTAFOLD_SIMD_PACK_AVX2_H
 
@@ -24,8 +25,13 @@ constexpr std::array<std::array<unsigned char, 8>, 256> make_pack() {
 }
 alignas(64) inline constexpr std::array<std::array<unsigned char, 8>, 256> kPack = make_pack();
 
-// Packs the bytes of x that `keep` marks (16 bits) to o; returns the end.
 #define OCTAFOLD_AVX2_PACK __attribute__((target("avx2,popcnt")))
+
+OCTAFOLD_AVX2_PACK inline __m256i load32(const unsigned char *p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+
+// Packs the bytes of x that `keep` marks (16 bits) to o; returns the end.
 
 OCTAFOLD_AVX2_PACK inline unsigned char *pack16(__m128i x, unsigned keep, unsigned char *o) {
   const unsigned lo = keep & 0xFF, hi = keep >> 8;

@@ -15,10 +15,6 @@
 namespace octafold::avx2 {
 namespace {
 
-OCTAFOLD_AVX2_QP inline __m256i load32(const unsigned char *p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-
 // Digit values: 0 to 15 for "0"-"9", "A"-"F" and "a"-"f", 0xFF for every
 // other byte. Two nibble lookups tell the classes apart: bit 0 for a low
 // nibble that a digit may have and a high nibble of 3, bit 1 for the
