@@ -436,7 +436,7 @@ def main():
         except ImportError:
             corpus = None
     if corpus is None or not os.path.isdir(corpus):
-        print("SKIP: Python's test_email corpus is not installed (module test.test_email)")
+        print("SKIPPED: Python's test_email corpus is not installed (module test.test_email)")
         return SKIP
 
     messages = []
