@@ -7,7 +7,7 @@
 // rest is shaped first: with bit 2 also set, read as tokens for the
 // quoted-printable encoder (see qp_tokens), so that short inputs reach long
 // escape runs, lines near the soft break and line starts; otherwise turned
-// into text for the decoder kernels (see the decoder-kernel mode below).
+// into text for the decoder kernels (see qp_text and b64_text).
 #include <unistd.h>
 
 #include <algorithm>
@@ -163,31 +163,30 @@ std::string b64_text(std::string_view raw) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size < 3) return 0;
-  const bool tokens = (data[0] & 0x84U) == 0x84U;
-  if ((data[0] & 0x80U) != 0 && !tokens) {
-    // The decoders on text shaped for their kernels, under the chosen kernel
-    // and block size.
-    if (!octafold::force_kernel(kKernels[data[1] % std::size(kKernels)])) return 0;
-    octafold::set_block_size(kBlocks[data[2] % std::size(kBlocks)]);
-    const std::string_view raw = fuzz::bytes(data + 3, size - 3);
-    const bool qp = (data[0] & 1U) != 0;
-    const std::string text = qp ? qp_text(raw) : b64_text(raw);
-    const Pair &coder = kCoders[qp ? 5 : (data[0] & 2U) != 0 ? 3 : 2];
-    const Result fast = run(coder.fast, text);
-    const Result ref = run(coder.ref, text);
-    fuzz::check(fast.out == ref.out, "decoder kernel output differs from the byte-wise coder");
-    fuzz::check(fast.err == ref.err, "decoder kernel stderr differs from the byte-wise coder");
-    fuzz::check(fast.rest == ref.rest, "decoder kernel left other input unread");
-    return 0;
-  }
-  const Pair &coder = tokens ? kCoders[4] : kCoders[data[0] % std::size(kCoders)];
   if (!octafold::force_kernel(kKernels[data[1] % std::size(kKernels)])) return 0;
   octafold::set_block_size(kBlocks[data[2] % std::size(kBlocks)]);
-  const std::string expanded = tokens ? qp_tokens(fuzz::bytes(data + 3, size - 3)) : std::string();
-  const std::string_view input =
-      tokens ? std::string_view(expanded) : fuzz::bytes(data + 3, size - 3);
-  const Result fast = run(coder.fast, input);
-  const Result ref = run(coder.ref, input);
+  const std::string_view raw = fuzz::bytes(data + 3, size - 3);
+  // The coder and its input: as given, tokens for the quoted-printable
+  // encoder (bits 7 and 2), or text shaped for the decoder kernels (bit 7;
+  // bit 0 picks quoted-printable, bit 1 the portable base64 decoder).
+  const Pair *coder = &kCoders[data[0] % std::size(kCoders)];
+  std::string text;
+  std::string_view input = raw;
+  if ((data[0] & 0x80U) != 0) {
+    if ((data[0] & 0x04U) != 0) {
+      coder = &kCoders[4];
+      text = qp_tokens(raw);
+    } else if ((data[0] & 1U) != 0) {
+      coder = &kCoders[5];
+      text = qp_text(raw);
+    } else {
+      coder = &kCoders[(data[0] & 2U) != 0 ? 3 : 2];
+      text = b64_text(raw);
+    }
+    input = text;
+  }
+  const Result fast = run(coder->fast, input);
+  const Result ref = run(coder->ref, input);
   fuzz::check(fast.out == ref.out, "block path output differs from the byte-wise coder");
   fuzz::check(fast.err == ref.err, "block path stderr differs from the byte-wise coder");
   fuzz::check(fast.rest == ref.rest, "block path left other input unread");

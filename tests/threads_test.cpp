@@ -8,41 +8,11 @@
 #include <thread>
 #include <vector>
 
+#include "harness.h"
 #include "kernels.h"
 #include "octafold.h"
 
 namespace {
-
-// Collects what a coder writes.
-class Sink {
- public:
-  Sink() : f_(open_memstream(&buf_, &size_)) {}
-  ~Sink() {
-    if (f_ != nullptr) std::fclose(f_);
-    std::free(buf_);
-  }
-  Sink(const Sink &) = delete;
-  Sink &operator=(const Sink &) = delete;
-  FILE *get() const { return f_; }
-  std::string text() {
-    std::fflush(f_);
-    return {buf_, size_};
-  }
-
- private:
-  char *buf_ = nullptr;
-  std::size_t size_ = 0;
-  FILE *f_;
-};
-
-template <typename Coder>
-std::string encode(const std::string &raw, Coder coder) {
-  FILE *in = fmemopen(const_cast<char *>(raw.data()), raw.size(), "r");
-  Sink out;
-  coder(in, out.get());
-  std::fclose(in);
-  return out.text();
-}
 
 // A body of `parts` parts and a closing line, each part's text encoded by
 // `coder`; CR LF line ends throughout when `crlf`.
@@ -58,7 +28,7 @@ std::string multipart(unsigned seed, int parts, bool crlf, Coder coder) {
       x = x * 1103515245U + 12345U;
       raw.push_back(i % 61 == 60 ? '\n' : static_cast<char>("ab -=\r\txyz\x80"[(x >> 16) % 11]));
     }
-    std::string text = encode(raw, coder);
+    std::string text = fuzz::run(raw, coder);
     if (crlf) {
       std::string t;
       for (const char c : text) {
@@ -87,7 +57,7 @@ std::string decode_all(const std::string &body, bool qp, int portable, bool file
   }
   const char *const list[] = {"--b"};
   int count = 1;
-  Sink out;
+  fuzz::Output out;
   while (count == 1 && !std::feof(in)) {
     if (qp) {
       fromqp(in, out.get(), list, &count);
