@@ -173,8 +173,8 @@ void from64_bounded(FILE *in, FILE *out, const char *const *boundaries, int *cou
       input.consume(i);
       continue;
     }
-    const std::size_t used =
-        decode_into(d, data, find_dash_line(data, n), !input.has_slack(), output, portable);
+    const std::size_t used = decode_into(d, data, kernel_ops().find_dash_line(data, n),
+                                         !input.has_slack(), output, portable);
     line_start = !d.done && data[used - 1] == '\n';
     input.consume(used);
   }

@@ -22,21 +22,6 @@ std::size_t read_dash_line(std::FILE *in, char (&line)[kLineBufferSize]);
 // entry (PendingBoundary, which may lower *count).
 bool ends_part(const char *line, const char *const *boundaries, int *count);
 
-// The first "-" in data[1, n) right after an LF, or n. With a boundary list
-// such a "-" opens a line on the boundary path in both decoders (in base64
-// also inside a group), and no other byte after the first can: every item
-// that leaves a decoder at a line start ends with an LF.
-inline std::size_t find_dash_line(const unsigned char *data, std::size_t n) {
-  for (std::size_t i = 1; i < n;) {
-    const auto *dash = static_cast<const unsigned char *>(std::memchr(data + i, '-', n - i));
-    if (dash == nullptr) break;
-    i = static_cast<std::size_t>(dash - data);
-    if (data[i - 1] == '\n') return i;
-    ++i;
-  }
-  return n;
-}
-
 namespace ref {
 
 // One fromqp call between two steps. A hard line end (LF or CR LF) is held

@@ -19,7 +19,8 @@ constexpr KernelOps kPortable = {encode_lines_portable,
                                  nullptr,
                                  nullptr,
                                  nullptr,
-                                 nullptr};
+                                 nullptr,
+                                 scalar::find_dash_line};
 
 bool cpu_has(Kernel k) {
 #if defined(__x86_64__) || defined(__i386__)

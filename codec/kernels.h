@@ -94,6 +94,10 @@ struct KernelOps {
   // sets *kept to the bytes left of it at the front. Null where the kernel
   // has none.
   std::size_t (*fold_crlf)(unsigned char *buf, std::size_t len, std::size_t *kept);
+  // The first "-" in data[1, n) right after an LF, or n: where the decoders'
+  // boundary path must stop the block routines. Reads nothing past
+  // data[n - 1] (it runs on the stream's own buffer).
+  std::size_t (*find_dash_line)(const unsigned char *data, std::size_t n);
 };
 inline constexpr std::size_t kSlack = 64;
 

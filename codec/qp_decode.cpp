@@ -11,7 +11,6 @@
 #include "internal.h"
 #include "kernels.h"
 #include "octafold.h"
-#include "simd/avx2_decoders.h"
 #include "tables.h"
 
 namespace {
@@ -77,15 +76,6 @@ std::size_t before_line_end(const unsigned char *data, std::size_t n) {
   return n;
 }
 
-// find_dash_line, with the AVX2 search where the kernel is AVX2's: text
-// has many "-", and memchr starts over at every one.
-std::size_t next_dash_line(const unsigned char *data, std::size_t n) {
-#if defined(__x86_64__) || defined(__i386__)
-  if (kernel_ops().qp_decode == avx2::qp_decode) return avx2::find_dash_line(data, n);
-#endif
-  return find_dash_line(data, n);
-}
-
 // A dash line that the buffered bytes hold whole, the read_dash_line would
 // read: up to its LF or kLineBufferSize - 1 bytes. 0 when more bytes are
 // needed first.
@@ -122,7 +112,7 @@ void fromqp_bounded(FILE *in, FILE *out, const char *const *boundaries, int *cou
           output.put('\n');
           s.held = 0;
         }
-        const std::size_t cut = next_dash_line(data, n);
+        const std::size_t cut = kernel_ops().find_dash_line(data, n);
         const std::size_t end = before_line_end(data, cut);
         used = decode_block(data, end, false, output);
         if (used == end && end < cut) {

@@ -72,6 +72,21 @@ inline unsigned char *end_piece(unsigned char *out, std::size_t from, std::size_
   return out + 2;
 }
 
+// The first "-" in data[1, n) right after an LF, or n. With a boundary list
+// such a "-" opens a line on the boundary path in both decoders (in base64
+// also inside a group), and no other byte after the first can: every item
+// that leaves a decoder at a line start ends with an LF.
+inline std::size_t find_dash_line(const unsigned char *data, std::size_t n) {
+  for (std::size_t i = 1; i < n;) {
+    const auto *dash = static_cast<const unsigned char *>(std::memchr(data + i, '-', n - i));
+    if (dash == nullptr) break;
+    i = static_cast<std::size_t>(dash - data);
+    if (data[i - 1] == '\n') return i;
+    ++i;
+  }
+  return n;
+}
+
 // Bytes that quoted-printable writes unchanged inside a line.
 constexpr bool qp_plain(unsigned char c) { return c == '\t' || (c >= ' ' && c <= '~' && c != '='); }
 

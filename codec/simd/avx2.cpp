@@ -188,8 +188,9 @@ OCTAFOLD_AVX2 std::size_t expand_lf(const unsigned char *in, std::size_t len, un
   return static_cast<std::size_t>(out - start) + scalar::expand_lf(in + i, len - i, out);
 }
 
-constexpr KernelOps kAvx2 = {encode_lines,   decode_run,      expand_lf,          qp_plain_run,
-                             qp_encode_avx2, avx2::qp_decode, avx2::decode_lines, avx2::fold_crlf};
+constexpr KernelOps kAvx2 = {encode_lines,       decode_run,      expand_lf,
+                             qp_plain_run,       qp_encode_avx2,  avx2::qp_decode,
+                             avx2::decode_lines, avx2::fold_crlf, avx2::find_dash_line};
 
 }  // namespace
 

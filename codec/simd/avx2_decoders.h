@@ -10,7 +10,7 @@ namespace octafold::avx2 {
 
 // As KernelOps::qp_decode.
 std::size_t qp_decode(const unsigned char *in, std::size_t len, unsigned char **out);
-// As find_dash_line in internal.h, 32 bytes a step; reads nothing past
+// As scalar::find_dash_line, 32 bytes a step; reads nothing past
 // data[n - 1].
 std::size_t find_dash_line(const unsigned char *data, std::size_t n);
 // As KernelOps::decode_lines.

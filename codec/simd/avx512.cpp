@@ -127,9 +127,9 @@ OCTAFOLD_AVX512 std::size_t expand_lf(const unsigned char *in, std::size_t len,
 }
 
 // No AVX-512 quoted-printable or line-decoding kernels yet: those of AVX2 serve.
-constexpr KernelOps kAvx512 = {encode_lines,       decode_run,     expand_lf,
-                               qp_plain_run,       qp_encode_avx2, avx2::qp_decode,
-                               avx2::decode_lines, avx2::fold_crlf};
+constexpr KernelOps kAvx512 = {encode_lines,       decode_run,      expand_lf,
+                               qp_plain_run,       qp_encode_avx2,  avx2::qp_decode,
+                               avx2::decode_lines, avx2::fold_crlf, avx2::find_dash_line};
 
 }  // namespace
 

@@ -117,8 +117,8 @@ OCTAFOLD_SSSE3 std::size_t expand_lf(const unsigned char *in, std::size_t len, u
   return static_cast<std::size_t>(out - start) + scalar::expand_lf(in + i, len - i, out);
 }
 
-constexpr KernelOps kSsse3 = {encode_lines, decode_run, expand_lf, qp_plain_run,
-                              nullptr,      nullptr,    nullptr,   nullptr};
+constexpr KernelOps kSsse3 = {encode_lines, decode_run, expand_lf, qp_plain_run,          nullptr,
+                              nullptr,      nullptr,    nullptr,   scalar::find_dash_line};
 
 }  // namespace
 
