@@ -8,7 +8,6 @@
 // quoted-printable encoder (see qp_tokens), so that short inputs reach long
 // escape runs, lines near the soft break and line starts; otherwise turned
 // into text for the decoder kernels (see qp_text and b64_text).
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -21,6 +20,7 @@
 #include "../codec/tables.h"
 #include "harness.h"
 #include "octafold.h"
+#include "streams.h"
 
 namespace {
 
@@ -77,17 +77,11 @@ struct Result {
 
 // Runs one coder with stderr sent to a temporary file.
 Result run(Coder coder, std::string_view input) {
-  std::fflush(stderr);
   FILE *err = std::tmpfile();
   fuzz::check(err != nullptr, "tmpfile");
-  const int saved = dup(2);
-  dup2(fileno(err), 2);
   fuzz::Input in(input);
   fuzz::Output out;
-  coder(in.get(), out.get());
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
+  streams::with_stderr_to(err, [&] { coder(in.get(), out.get()); });
   Result r{out.text(), {}, in.rest()};
   std::rewind(err);
   for (int c; (c = std::getc(err)) != EOF;) r.err.push_back(static_cast<char>(c));

@@ -14,6 +14,19 @@
 
 namespace streams {
 
+// Runs `call` with file descriptor 2 writing to `err` (the coders' warnings
+// go to stderr), and puts descriptor 2 back afterwards.
+template <typename Call>
+void with_stderr_to(FILE *err, Call call) {
+  std::fflush(stderr);
+  const int saved = dup(2);
+  dup2(fileno(err), 2);
+  call();
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+}
+
 enum class Kind { memory, file, pipe };
 
 // buffer: 0 keeps the stream's own buffer, -1 makes it unbuffered, n > 0
@@ -76,13 +89,7 @@ bool run(const Setup &setup, std::string_view text, Decoder decoder, Outcome &re
   std::size_t out_size = 0;
   FILE *out = open_memstream(&out_buf, &out_size);
   FILE *err = std::tmpfile();
-  std::fflush(stderr);
-  const int saved = dup(2);
-  dup2(fileno(err), 2);
-  decoder(in, out);
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
+  with_stderr_to(err, [&] { decoder(in, out); });
   const long pos = setup.kind == Kind::pipe ? -1 : std::ftell(in);
   result = Outcome{};
   for (int c; (c = std::getc(in)) != EOF;) result.rest.push_back(static_cast<char>(c));

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "streams.h"
+
 namespace testing_support {
 namespace {
 
@@ -35,14 +37,10 @@ Outcome call_coder(const std::string &input, const std::function<void(FILE *, FI
   FILE *in = tmp_with(input);
   FILE *out = std::tmpfile();
   FILE *err = std::tmpfile();
-  std::fflush(stderr);
-  const int saved = dup(2);
-  dup2(fileno(err), 2);
-  coder(in, out);
-  std::fflush(out);
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
+  streams::with_stderr_to(err, [&] {
+    coder(in, out);
+    std::fflush(out);
+  });
   Outcome o;
   // What the coder left unread: the stream's own buffer first, then the file.
   int c;
