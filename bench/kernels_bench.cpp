@@ -10,6 +10,7 @@
 // and the CR LF text for the folding is made from euro64.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -58,7 +59,7 @@ void base64_encode_pass(const KernelOps &ops, const std::vector<unsigned char> &
                         std::vector<unsigned char> &out) {
   constexpr std::size_t per_read = kRead / octafold::kLineBytes;
   for (std::size_t left = len / octafold::kLineBytes, i = 0; left != 0;) {
-    const std::size_t lines = left < per_read ? left : per_read;
+    const std::size_t lines = std::min(left, per_read);
     ops.encode_lines(in.data() + i, lines, reinterpret_cast<char *>(out.data()));
     benchmark::ClobberMemory();
     i += lines * octafold::kLineBytes;
@@ -83,7 +84,7 @@ void qp_decode_pass(const KernelOps &ops, const std::vector<unsigned char> &in, 
                     std::vector<unsigned char> &out) {
   for (std::size_t i = 0; i < len;) {
     unsigned char *o = out.data();
-    const std::size_t m = len - i < kQpChunk ? len - i : kQpChunk;
+    const std::size_t m = std::min(len - i, kQpChunk);
     const std::size_t used = ops.qp_decode(in.data() + i, m, &o);
     benchmark::DoNotOptimize(o);
     i += used == 0 ? 1 : used;  // an item cut by the end of the input
@@ -94,10 +95,10 @@ void base64_decode_pass(const KernelOps &ops, const std::vector<unsigned char> &
                         std::vector<unsigned char> &out) {
   for (std::size_t i = 0; i < len;) {
     unsigned char *o = out.data();
-    const std::size_t m = len - i < kRead ? len - i : kRead;
+    const std::size_t m = std::min(len - i, kRead);
     const std::size_t used = ops.decode_lines(in.data() + i, m, &o);
     benchmark::DoNotOptimize(o);
-    i += used == 0 ? 1 : used;  // a last, shorter line, or a line cut by the read
+    i += used == 0 ? 1 : used;  // a last, shorter line
   }
 }
 
@@ -105,7 +106,7 @@ void base64_decode_pass(const KernelOps &ops, const std::vector<unsigned char> &
 void expand_pass(const KernelOps &ops, const std::vector<unsigned char> &in, std::size_t len,
                  std::vector<unsigned char> &out) {
   for (std::size_t i = 0; i < len; i += octafold::kMaxBlock) {
-    const std::size_t m = len - i < octafold::kMaxBlock ? len - i : octafold::kMaxBlock;
+    const std::size_t m = std::min(len - i, octafold::kMaxBlock);
     benchmark::DoNotOptimize(ops.expand_lf(in.data() + i, m, out.data()));
   }
 }
@@ -115,7 +116,7 @@ void expand_pass(const KernelOps &ops, const std::vector<unsigned char> &in, std
 void fold_pass(const KernelOps &ops, const std::vector<unsigned char> &in, std::size_t len,
                std::vector<unsigned char> &out) {
   for (std::size_t i = 0; i < len; i += kRead) {
-    const std::size_t m = len - i < kRead ? len - i : kRead;
+    const std::size_t m = std::min(len - i, kRead);
     std::memcpy(out.data(), in.data() + i, m);
     std::size_t kept = 0;
     benchmark::DoNotOptimize(ops.fold_crlf(out.data(), m, &kept));
